@@ -39,7 +39,7 @@
 
 namespace quenbrel {
 
-using Text = std::string;                // bytes in code page 936, no zero byte
+using Text = std::string;                 // bytes in code page 936, no zero byte
 using Bytes = std::vector<std::uint8_t>;  // arbitrary bytes, zero bytes included
 using TextList = std::vector<Text>;       // item n of the routines' numbering is list[n - 1]
 
@@ -70,14 +70,15 @@ int FindTextReverse(std::string_view text, std::string_view sought,
 // ---- Replacing, splitting, spaces, case ----
 
 struct ReplaceOptions {
-  std::string_view replacement;  // empty: occurrences are deleted
-  int start = 1;                 // below 1 counts as 1; bytes before it are copied unchanged
-  int count = -1;                // most replacements made; negative: no limit, 0: none
-  bool matchCase = true;         // false: ASCII letters match regardless of case
+  std::string_view replacement = {};  // empty: occurrences are deleted
+  int start = 1;                      // below 1 counts as 1; bytes before it are copied unchanged
+  int count = -1;                     // most replacements made; negative: no limit, 0: none
+  bool matchCase = true;              // false: ASCII letters match regardless of case
 };
 // text with the occurrences of sought replaced, left to right, never overlapping; the inserted
 // text is never searched again. An empty sought or text comes back unchanged.
-Text ReplaceText(std::string_view text, std::string_view sought, const ReplaceOptions& options = {});
+Text ReplaceText(std::string_view text, std::string_view sought,
+                 const ReplaceOptions& options = {});
 
 // The items between occurrences of delimiter (case-sensitive). Empty items at the start and
 // between two delimiters stay; a final delimiter adds no empty item. An empty text or a limit of
