@@ -1,0 +1,22 @@
+// Web access text work: address decomposition, request header preparation and cookie merging.
+//
+// This is the main header of net/. It gathers the pure text routines that the web access
+// routine runs around its HTTP layer:
+//   net/url.h      UrlHost, UrlPort, UrlPath: host, port and path of an address.
+//   net/headers.h  UserAgentFromHeaders, CompleteRequestHeaders and their helpers: the agent,
+//                  the default lines, name normalisation and the cookie line of a request.
+//   net/cookies.h  MergeCookies, CookieName, ContainsCookieName: folding the cookies a response
+//                  sets into the caller's cookie text.
+//
+// Every routine computes with the primitives of text/text.h, so two-byte characters, ASCII case
+// folding and 1-based positions behave exactly as there. None keeps state, none fails: odd input
+// gives the results each header describes. Safe to call from any number of threads.
+
+#ifndef QUENBREL_NET_NET_H_
+#define QUENBREL_NET_NET_H_
+
+#include "net/cookies.h"
+#include "net/headers.h"
+#include "net/url.h"
+
+#endif  // QUENBREL_NET_NET_H_
