@@ -54,8 +54,8 @@ class Searcher {
   }
 
  private:
-  // The position of the first memmem candidate at or after from, or npos.
-  std::size_t Candidate(std::string_view hay, std::size_t from, std::size_t end) const;
+  // The position of the first memmem candidate in hay[from, end), or npos.
+  std::size_t Candidate(std::string_view hay, std::size_t from, std::size_t end);
   template <typename OnMatch>
   void ScanKmp(std::string_view hay, std::size_t walk, std::size_t from, std::size_t end,
                OnMatch& onMatch);
@@ -65,13 +65,15 @@ class Searcher {
   bool exact_;                         // a plain byte comparison decides (no letters to fold)
   std::vector<std::size_t> next_;      // KMP failure function, built on first use
   std::vector<unsigned char> starts_;  // ring of boundary flags for the last n positions
+  std::string folded_;                 // hay[window_, window_ + size) folded, when !exact_
+  std::size_t window_ = 0;
 };
 
 template <typename OnMatch>
 void Searcher::Scan(std::string_view hay, std::size_t walk, std::size_t from, std::size_t end,
                     OnMatch onMatch) {
   const std::size_t n = needle_.size();
-  if (!exact_) return ScanKmp(hay, walk, from, end, onMatch);
+  folded_.clear();
   // Restarting memmem costs about n; allow that while it stays within a constant factor of the
   // distance covered, then hand over to the scan that never restarts.
   const std::size_t origin = from;

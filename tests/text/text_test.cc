@@ -149,6 +149,23 @@ TEST(Searching, AdversarialInputsKeepExactAnswers) {
   EXPECT_EQ(ReplaceText(dense, Text(100, 'a'), {.replacement = "b"}), Text(200, 'b'));
 }
 
+// Case-insensitive searches fold the text a window at a time; occurrences that straddle two
+// windows, or sit on second bytes near a window's edge, must be found or skipped all the same.
+TEST(Searching, IgnoreCaseAcrossFoldingWindows) {
+  for (std::size_t at = 65536 - 8; at <= 65536 + 2; ++at) {
+    Text text(at, 'x');
+    text += "NeEdLe";
+    text += Text(70000, 'y');
+    SCOPED_TRACE(at);
+    EXPECT_EQ(FindText(text, "needle", 1, true), static_cast<int>(at) + 1);
+    EXPECT_EQ(FindText(text, "needle", 2, true), static_cast<int>(at) + 1);
+    EXPECT_EQ(FindTextReverse(text, "NEEDLE", std::nullopt, true), static_cast<int>(at) + 1);
+    Text shifted = "\x81" + text;  // now the match begins on a second byte
+    shifted[at] = '\x81';
+    EXPECT_EQ(FindText(shifted, "needle", 1, true), -1);
+  }
+}
+
 TEST(Replacing, Table) {
   struct Case {
     Text text, sought;
