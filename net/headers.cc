@@ -37,15 +37,20 @@ Text CapitalizeName(std::string_view name) {
 }  // namespace
 
 Text UserAgentFromHeaders(std::string_view headers) {
-  if (FindText(headers, kAgentName, 1, /*ignoreCase=*/true) == -1) return Text(kDefaultUserAgent);
+  int found = FindText(headers, kAgentName, 1, /*ignoreCase=*/true);
+  if (found == -1) return Text(kDefaultUserAgent);
   // The added line end lets a last line without one yield its value.
   Text text = ConcatTexts(headers, kLineEnd);
   Text agent = TrimBoth(TextBetween(text, kAgentName, kLineEnd));
   if (!agent.empty()) return agent;
   // No "User-Agent:" in that case, or a blank value: take the value of the line that the
-  // case-blind search found. (Taking what follows the first ":" of the whole text instead would
-  // hand over another header's value and the lines after it, line ends included.)
-  return TrimBoth(TextBetween(text, kAgentName, kLineEnd, 1, /*ignoreCase=*/true));
+  // case-blind search found, up to its line end or the end of the text. (Taking what follows the
+  // first ":" of the whole header text instead would hand over another header's value and the
+  // lines after it, line ends included.)
+  int start = found + TextLength(kAgentName);
+  int end = FindText(headers, kLineEnd, start);
+  if (end == -1) end = TextLength(headers) + 1;
+  return TrimBoth(TextMid(headers, start, end - start));
 }
 
 void CompleteRequestHeaders(Text& headers, std::string_view url, int method,

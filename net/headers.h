@@ -58,9 +58,10 @@ inline constexpr std::array<DefaultHeaderLine, 5> kDefaultHeaderLines = {{
      "Content-Type:", "Content-Type: application/x-www-form-urlencoded", false},
 }};
 
-// The agent for the session: the trimmed value of the first "User-Agent:" line (name in exactly
-// that case), else of the first such line in any case, else kDefaultUserAgent when the text has
-// no "User-Agent:" in any case. Empty when the named agent is blank. Never holds a line end.
+// The agent for the session: kDefaultUserAgent when the text has no "User-Agent:" in any case;
+// else the trimmed value after the first "User-Agent:" in exactly that case, up to the next CRLF;
+// when that is missing or blank, the trimmed value after the first one in any case, up to the
+// next CRLF or the end of the text. Empty when the agent named is blank. Never holds a line end.
 Text UserAgentFromHeaders(std::string_view headers);
 
 // Completes headers in place, in this order: the default-line table when addDefaultHeaders,

@@ -110,6 +110,8 @@ TEST(UserAgentFromHeadersTest, TakesTheAgentLineOrTheDefault) {
       // The name in exactly this case wins over an earlier one in another case.
       {"user-agent: A\r\nUser-Agent: B", "B"},
       {"User-Agent:", ""},
+      // A lead byte at the end takes the added CR as its second byte: the value runs to the end.
+      {"User-Agent: A\xF9", "A\xF9"},
       // The value of the matching line, never that of another line nor anything after a CRLF.
       {"Accept: */*\r\nuser-agent: Foo/1.0", "Foo/1.0"},
       {"Accept: */*\r\nuser-agent: Foo/1.0\r\nHost: a", "Foo/1.0"},
