@@ -246,24 +246,26 @@ UConverter* ThreadConverter(const char* name) {
 
 // ---- The two halves ----
 
-// data decoded with charset and held as local text, up to the first U+0000.
-Text DecodeToLocal(std::string_view data, const Charset& charset) {
-  Text local;
-  if (data.substr(0, ByteOrderMark(charset.encoding).size()) == ByteOrderMark(charset.encoding)) {
-    data.remove_prefix(ByteOrderMark(charset.encoding).size());
+// Appends data, decoded with charset and held as local text up to the first U+0000, to out (a
+// Text, or Bytes when the local text is the result).
+template <typename Buffer>
+void DecodeToLocal(std::string_view data, const Charset& charset, Buffer& out) {
+  const std::string_view byteOrderMark = ByteOrderMark(charset.encoding);
+  if (data.substr(0, byteOrderMark.size()) == byteOrderMark) {
+    data.remove_prefix(byteOrderMark.size());
   }
   if (charset.encoding == Encoding::kUtf8) {
-    charset_internal::AppendUtf8AsLocal(charset_internal::UpToZeroByte(data), local);
-    return local;
+    charset_internal::AppendUtf8AsLocal(data, out);
+    return;
   }
   if (charset.encoding == Encoding::kLocal) {
     std::u16string units;
     charset_internal::AppendLocalAsUtf16(charset_internal::UpToZeroByte(data), units);
-    charset_internal::AppendUtf16AsLocal(units, local);
-    return local;
+    charset_internal::AppendUtf16AsLocal(units, out);
+    return;
   }
   UConverter* converter = ThreadConverter(charset.converter);
-  if (converter == nullptr) return local;
+  if (converter == nullptr) return;
   // Decoded a piece at a time; a U+0000 ends the text there.
   std::u16string units(std::min<size_t>(data.size() + 1, 8 * 1024), u'\0');
   const char* source = data.data();
@@ -273,14 +275,13 @@ Text DecodeToLocal(std::string_view data, const Charset& charset) {
     UErrorCode error = U_ZERO_ERROR;
     ucnv_toUnicode(converter, &target, units.data() + units.size(), &source, sourceEnd, nullptr,
                    true, &error);
-    if (U_FAILURE(error) && error != U_BUFFER_OVERFLOW_ERROR) return local;
+    if (U_FAILURE(error) && error != U_BUFFER_OVERFLOW_ERROR) return;
     done = error != U_BUFFER_OVERFLOW_ERROR;
     const std::u16string_view piece(units.data(), static_cast<size_t>(target - units.data()));
     const std::u16string_view kept = charset_internal::UpToZeroUnit(piece);
-    charset_internal::AppendUtf16AsLocal(kept, local);
+    charset_internal::AppendUtf16AsLocal(kept, out);
     if (kept.size() != piece.size()) break;
   }
-  return local;
 }
 
 void AppendUtf16Bytes(std::u16string_view units, bool bigEndian, std::string& out) {
@@ -293,11 +294,10 @@ void AppendUtf16Bytes(std::u16string_view units, bool bigEndian, std::string& ou
   }
 }
 
-// The local text encoded with charset, byte-order mark first; empty for an empty text.
-std::string EncodeFromLocal(Text local, const Charset& charset) {
+// The local text encoded with charset (not the local code page), byte-order mark first; empty for
+// an empty text.
+std::string EncodeFromLocal(std::string_view local, const Charset& charset) {
   if (local.empty()) return {};
-  // Local text holds only codes of the page and "?", which decode and encode to themselves.
-  if (charset.encoding == Encoding::kLocal) return local;
   std::u16string units;
   charset_internal::AppendLocalAsUtf16(local, units);
   std::string encoded(ByteOrderMark(charset.encoding));
@@ -341,12 +341,23 @@ Bytes StreamConvert(const Bytes& data, std::string_view fromCharset, std::string
   const Charset* to = FindCharset(toCharset);
   if (from == nullptr || to == nullptr || data.empty()) return {};
   const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-  const std::string encoded = EncodeFromLocal(DecodeToLocal(bytes, *from), *to);
-  size_t skip = 0;
-  if (startPosition.has_value() && *startPosition > 0) {
-    skip = std::min(static_cast<size_t>(*startPosition), encoded.size());
+  Bytes result;
+  if (to->encoding == Encoding::kLocal) {
+    // Local text holds only codes of the page and "?", which decode and encode to themselves:
+    // the text is the result.
+    DecodeToLocal(bytes, *from, result);
+  } else {
+    Text local;
+    DecodeToLocal(bytes, *from, local);
+    const std::string encoded = EncodeFromLocal(local, *to);
+    result.assign(encoded.begin(), encoded.end());
   }
-  return Bytes(encoded.begin() + static_cast<std::ptrdiff_t>(skip), encoded.end());
+  if (startPosition.has_value() && *startPosition > 0) {
+    result.erase(result.begin(),
+                 result.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                      static_cast<size_t>(*startPosition), result.size())));
+  }
+  return result;
 }
 
 Bytes ConvertCharset(const Bytes& data, const ConvertOptions& options) {

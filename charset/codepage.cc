@@ -27,8 +27,6 @@ namespace {
 
 constexpr char kLocalConverterName[] = "windows-936-2000";
 constexpr char16_t kReplacementCharacter = 0xFFFD;
-// UTF-8 is decoded this many bytes at a time, so the UTF-16 pivot stays in the cache.
-constexpr size_t kChunkBytes = 16 * 1024;
 
 // ---- Encoding table ----
 
@@ -100,15 +98,76 @@ const EncodeTable* LocalEncodeTable() {
   return table.get();
 }
 
+char* PutCode(LocalCode code, char* out) {
+  if (code < 0x100) {
+    *out++ = static_cast<char>(code);
+  } else {
+    *out++ = static_cast<char>(code >> 8);
+    *out++ = static_cast<char>(code & 0xFF);
+  }
+  return out;
+}
+
 // Writes the local form of [begin, end) at out (room for 2 bytes per unit); returns the new end.
 char* EncodeUnits(const EncodeTable& table, const char16_t* begin, const char16_t* end, char* out) {
-  for (; begin != end; ++begin) {
-    const LocalCode code = table[*begin];
-    if (code < 0x100) {
-      *out++ = static_cast<char>(code);
+  for (; begin != end; ++begin) out = PutCode(table[*begin], out);
+  return out;
+}
+
+// Writes the local form of the UTF-8 bytes [p, end), up to the first zero byte, at out (room for
+// as many bytes as the input has); returns the new end. Decodes exactly as ICU does: a well-formed
+// sequence is one character and every maximal ill-formed subpart (a lead byte with the continuation
+// bytes that still fit it, or one stray byte) is one U+FFFD. A supplementary character is looked up
+// as its two surrogates. Each sequence or subpart gives at most as many bytes as it has.
+char* EncodeUtf8Bytes(const EncodeTable& table, const unsigned char* p, const unsigned char* end,
+                      char* out) {
+  while (p != end) {
+    const unsigned char lead = *p++;
+    if (lead < 0x80) {
+      if (lead == 0) break;  // U+0000 ends the text
+      out = PutCode(table[lead], out);
+      continue;
+    }
+    // Fast path for the common case, three bytes with a lead of E1..EC (all of CJK).
+    if (lead >= 0xE1 && lead <= 0xEC && end - p >= 2 && (p[0] & 0xC0) == 0x80 &&
+        (p[1] & 0xC0) == 0x80) {
+      out = PutCode(table[(lead & 0x0F) << 12 | (p[0] & 0x3F) << 6 | (p[1] & 0x3F)], out);
+      p += 2;
+      continue;
+    }
+    int missing = 0;  // continuation bytes still to come
+    char32_t code = 0;
+    unsigned char low = 0x80;  // range of the next byte; only the second byte is narrower
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      missing = 1;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      missing = 2;
+      code = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      missing = 3;
+      code = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;   // no overlong forms
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
-      *out++ = static_cast<char>(code >> 8);
-      *out++ = static_cast<char>(code & 0xFF);
+      out = PutCode(table[kReplacementCharacter], out);
+      continue;
+    }
+    for (; missing > 0 && p != end && *p >= low && *p <= high; --missing, ++p) {
+      code = code << 6 | (*p & 0x3F);
+      low = 0x80;
+      high = 0xBF;
+    }
+    if (missing > 0) {
+      out = PutCode(table[kReplacementCharacter], out);
+    } else if (code > 0xFFFF) {
+      out = PutCode(table[0xD800 + ((code - 0x10000) >> 10)], out);
+      out = PutCode(table[0xDC00 + (code & 0x3FF)], out);
+    } else {
+      out = PutCode(table[code], out);
     }
   }
   return out;
@@ -142,18 +201,6 @@ UConverter* ThreadLocalDecoder() {
   return decoder.get();
 }
 
-bool IsUtf8Continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
-// Length of the first piece of utf8 to decode on its own: at most kChunkBytes, and never ending
-// inside a sequence. A sequence has at most three continuation bytes, so stepping back over three
-// of them always reaches a lead byte or a point that no sequence crosses.
-size_t Utf8ChunkLength(std::string_view utf8) {
-  if (utf8.size() <= kChunkBytes) return utf8.size();
-  size_t cut = kChunkBytes;
-  for (int step = 0; step < 3 && IsUtf8Continuation(utf8[cut]); ++step) --cut;
-  return cut;
-}
-
 }  // namespace
 
 namespace charset_internal {
@@ -166,35 +213,17 @@ std::u16string_view UpToZeroUnit(std::u16string_view units) {
   return units.substr(0, std::min(units.find(u'\0'), units.size()));
 }
 
-void AppendUtf16AsLocal(std::u16string_view units, std::string& out) {
+char* WriteUtf16AsLocal(std::u16string_view units, char* out) {
   const EncodeTable* table = LocalEncodeTable();
-  if (table == nullptr || units.empty()) return;
-  const size_t start = out.size();
-  out.resize(start + 2 * units.size());
-  char* end = EncodeUnits(*table, units.data(), units.data() + units.size(), out.data() + start);
-  out.resize(static_cast<size_t>(end - out.data()));
+  if (table == nullptr) return out;
+  return EncodeUnits(*table, units.data(), units.data() + units.size(), out);
 }
 
-void AppendUtf8AsLocal(std::string_view utf8, std::string& out) {
+char* WriteUtf8AsLocal(std::string_view utf8, char* out) {
   const EncodeTable* table = LocalEncodeTable();
-  if (table == nullptr || utf8.empty()) return;
-  // Each UTF-8 sequence, and each byte of an invalid one, gives at most as many local bytes as
-  // it has, so the text never outgrows its UTF-8 form and out grows once.
-  out.reserve(out.size() + utf8.size());
-  std::u16string units(std::min(utf8.size(), kChunkBytes), u'\0');
-  while (!utf8.empty()) {
-    const size_t length = Utf8ChunkLength(utf8);
-    int32_t unitCount = 0;
-    UErrorCode error = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(units.data(), static_cast<int32_t>(units.size()), &unitCount, utf8.data(),
-                         static_cast<int32_t>(length), kReplacementCharacter, nullptr, &error);
-    if (U_FAILURE(error)) return;
-    const size_t start = out.size();
-    out.resize(start + length);
-    char* end = EncodeUnits(*table, units.data(), units.data() + unitCount, out.data() + start);
-    out.resize(static_cast<size_t>(end - out.data()));
-    utf8.remove_prefix(length);
-  }
+  if (table == nullptr) return out;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  return EncodeUtf8Bytes(*table, bytes, bytes + utf8.size(), out);
 }
 
 void AppendLocalAsUtf16(std::string_view bytes, std::u16string& out) {
@@ -245,7 +274,7 @@ std::string LocalToUtf8(std::string_view text) {
 
 Text Utf8ToLocal(std::string_view utf8) {
   Text local;
-  charset_internal::AppendUtf8AsLocal(charset_internal::UpToZeroByte(utf8), local);
+  charset_internal::AppendUtf8AsLocal(utf8, local);
   return local;
 }
 

@@ -28,9 +28,11 @@
 //   LocalToUtf16("\x80\xFF")          == u"\u20AC\uF8F5"
 //   LocalToUtf8("ab\0cd" as 5 bytes)  == "ab"
 //
-// Threading: each thread opens its own converters on its first call and reuses them until it
-// ends; nothing is opened before the first call and nothing is shared, so every routine is safe
-// to call from any number of threads. If the converters cannot be opened, the results are empty.
+// Threading: decoding uses the calling thread's own converter, opened on its first call and kept
+// until the thread ends; encoding uses one read-only table, built from the same converter data on
+// the first call in the process. Nothing is opened before the first call and nothing mutable is
+// shared, so every routine is safe to call from any number of threads. If ICU cannot open the
+// converter, the results are empty.
 
 #ifndef QUENBREL_CHARSET_CODEPAGE_H_
 #define QUENBREL_CHARSET_CODEPAGE_H_
