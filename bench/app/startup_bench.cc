@@ -70,7 +70,11 @@ double Median(std::vector<double> values) {
 }
 
 void BM_StartUpToFirstFrame(benchmark::State& state) {
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+  const auto unset = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr || *value == '\0';
+  };
+  if (unset("DISPLAY") && unset("WAYLAND_DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
   }
   // One start of each first, so that both find the libraries and fonts in the page cache.
