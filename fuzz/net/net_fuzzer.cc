@@ -66,7 +66,7 @@ void CheckHeaders(const Text& headers, const Text& url, const Text& cookies, int
   Text literalAgent = reference::UserAgentFromHeaders(headers);
   if (FindText(literalAgent, "\r\n") == -1 && FindText(headers, "\r\n") == -1 &&
       FindText(headers, "User-Agent:", 1, true) == FindText(headers, ":") - 10) {
-    // A single line that starts its first ":" with the agent's name: both forms agree.
+    // One line whose first ":" ends the agent's name: both forms of the fallback agree.
     Check(agent == literalAgent, "agent of a single line");
   }
 
