@@ -60,14 +60,14 @@ QColor ToColour(std::uint32_t rgb) {
   return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
-// Makes the control of spec as a child of window, with its name, place, text and colours.
-QWidget* MakeControl(const ControlSpec& spec, QWidget* window) {
-  QString text = FromUtf8(spec.text);
-  if (spec.name == kHelpLabelName) text += FromUtf8(HelpContactNumber);
+// Makes the control of row as a child of window, with its name, place, text and colours.
+QWidget* MakeControl(const ControlRow& row, QWidget* window) {
+  QString text = FromUtf8(row.text);
+  if (row.name == kHelpLabelName) text += FromUtf8(HelpContactNumber);
 
   QWidget* control = nullptr;
   QPalette::ColorRole text_role = QPalette::WindowText;
-  switch (spec.kind) {
+  switch (row.kind) {
     case ControlKind::kLabel: {
       auto* label = new QLabel(window);
       label->setTextFormat(Qt::PlainText);
@@ -95,11 +95,11 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* window) {
       break;
     }
   }
-  control->setObjectName(FromUtf8(spec.name));
-  control->setGeometry(spec.left, spec.top, spec.width, spec.height);
-  if (spec.colour.has_value()) {
+  control->setObjectName(FromUtf8(row.name));
+  control->setGeometry(row.left, row.top, row.width, row.height);
+  if (row.colour.has_value()) {
     QPalette palette = control->palette();
-    palette.setColor(text_role, ToColour(*spec.colour));
+    palette.setColor(text_role, ToColour(*row.colour));
     control->setPalette(palette);
   }
   return control;
@@ -117,12 +117,12 @@ MainWindow::MainWindow()
                            Qt::WindowCloseButtonHint) {
   setWindowTitle(FromUtf8(kWindowCaption));
   setWindowIcon(WindowIcon());
-  for (const ControlSpec& spec : kControls) {
-    QWidget* control = MakeControl(spec, this);
-    if (spec.name == kHelpLabelName) {
+  for (const ControlRow& row : kControls) {
+    QWidget* control = MakeControl(row, this);
+    if (row.name == kHelpLabelName) {
       help_label_ = static_cast<QLabel*>(control);
       help_label_->installEventFilter(this);
-    } else if (spec.kind == ControlKind::kButton) {
+    } else if (row.kind == ControlKind::kButton) {
       QObject::connect(static_cast<QPushButton*>(control), &QPushButton::clicked, this,
                        [this] { GenerateShortLink(*this); });
     }

@@ -47,7 +47,7 @@ enum class ControlKind { kLabel, kEditBox, kButton };
 
 // One control of the window. Positions are pixels in the window's client area; texts and names
 // are UTF-8 as they stand in this source.
-struct ControlSpec {
+struct ControlRow {
   std::string_view name;
   ControlKind kind;
   int left;
@@ -69,7 +69,7 @@ inline constexpr std::uint32_t kHelpGreen = 0x008000;
 
 // The window's controls in the order in which they are stored and created. Edit boxes draw their
 // text on white.
-inline constexpr std::array<ControlSpec, 10> kControls = {{
+inline constexpr std::array<ControlRow, 10> kControls = {{
     {"标签5", ControlKind::kLabel, 28, 187, 112, 24, "帮助QQ", kHelpGreen},
     {"标签4", ControlKind::kLabel, 22, 108, 72, 24, "待生成网址：", kBlack},
     {"编辑框_longurl", ControlKind::kEditBox, 106, 111, 234, 20, "", kBlack},
