@@ -10,6 +10,7 @@
 #define QUENBREL_BENCH_COMMON_RATIO_REPORTER_H_
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -22,7 +23,9 @@ namespace quenbrel {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   using Pairs = std::vector<std::pair<std::string, std::string>>;  // {benchmark, baseline}
-  explicit RatioReporter(Pairs pairs) : pairs_(std::move(pairs)) {}
+  explicit RatioReporter(Pairs pairs)
+      : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular),
+        pairs_(std::move(pairs)) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
