@@ -2,10 +2,12 @@
 //
 // A Searcher finds occurrences of one needle that begin on a character boundary of a code page
 // 936 text, where the boundaries are those of a walk that starts at a given position and steps
-// two bytes at a byte of 0x80 or more. It runs in time linear in the text and the needle: glibc's
-// memmem finds candidates, a backward count of lead bytes tells whether a candidate begins a
-// character, and when candidates keep landing on second bytes, or letters must be folded, it
-// falls back to a Knuth-Morris-Pratt scan that tracks the boundaries as it goes.
+// two bytes at a byte of 0x80 or more. It runs in time linear in the text and the needle. Exact
+// needles go to glibc's memmem; needles with letters to fold go to a vector scan for two rare
+// bytes of the needle in either case, each hit then compared in full with the letters folded. A
+// backward count of lead bytes tells whether a candidate begins a character, and when candidates
+// keep landing on second bytes, or hits keep failing the full comparison, the search falls back
+// to a Knuth-Morris-Pratt scan that tracks the boundaries as it goes.
 //
 // Not thread-compatible: a Searcher holds a lazily built table; use one per thread.
 
@@ -54,26 +56,33 @@ class Searcher {
   }
 
  private:
-  // The position of the first memmem candidate in hay[from, end), or npos.
+  // The position of the first occurrence in hay[from, end), whatever the boundaries, or npos.
+  // Answers kGiveUp, with resume_ set, when hits that fail the full comparison cost more than a
+  // constant factor of the distance covered; no occurrence begins in [from, resume_).
   std::size_t Candidate(std::string_view hay, std::size_t from, std::size_t end);
+  std::size_t FoldedCandidate(std::string_view hay, std::size_t from, std::size_t end);
   template <typename OnMatch>
   void ScanKmp(std::string_view hay, std::size_t walk, std::size_t from, std::size_t end,
                OnMatch& onMatch);
   void BuildTable();
 
+  static constexpr std::size_t kGiveUp = std::string_view::npos - 1;
+
   std::string needle_;                 // folded to lower case when ignoreCase
   bool exact_;                         // a plain byte comparison decides (no letters to fold)
   std::vector<std::size_t> next_;      // KMP failure function, built on first use
   std::vector<unsigned char> starts_;  // ring of boundary flags for the last n positions
-  std::string folded_;                 // hay[window_, window_ + size) folded, when !exact_
-  std::size_t window_ = 0;
+  // When !exact_: the offsets of two rare needle bytes. A text byte c can match needle byte
+  // rare_[i] only when (c | or_[i]) == needle_[rare_[i]]; or_[i] is 0x20 for a letter, else 0.
+  std::size_t rare_[2] = {0, 0};
+  unsigned char or_[2] = {0, 0};
+  std::size_t resume_ = 0;
 };
 
 template <typename OnMatch>
 void Searcher::Scan(std::string_view hay, std::size_t walk, std::size_t from, std::size_t end,
                     OnMatch onMatch) {
   const std::size_t n = needle_.size();
-  folded_.clear();
   // Restarting memmem costs about n; allow that while it stays within a constant factor of the
   // distance covered, then hand over to the scan that never restarts.
   const std::size_t origin = from;
@@ -81,6 +90,7 @@ void Searcher::Scan(std::string_view hay, std::size_t walk, std::size_t from, st
   while (end - from >= n) {
     std::size_t p = Candidate(hay, from, end);
     if (p == std::string_view::npos) return;
+    if (p == kGiveUp) return ScanKmp(hay, walk, resume_, end, onMatch);
     // Bytes [q, p) are lead-class and q begins a character (it is the walk's start, or it follows
     // a byte below 0x80, which always ends a character), so p does when p - q is even.
     std::size_t q = p;

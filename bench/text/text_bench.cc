@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <string.h>
 
+#include <optional>
 #include <random>
 #include <string>
 
@@ -60,10 +61,24 @@ void BM_FindText_Ascii(benchmark::State& state) { Run(state, kAsciiNeedle, true)
 void BM_Memmem_Ascii(benchmark::State& state) { Run(state, kAsciiNeedle, false); }
 void BM_FindText_Wide(benchmark::State& state) { Run(state, kWideNeedle, true); }
 void BM_Memmem_Wide(benchmark::State& state) { Run(state, kWideNeedle, false); }
-void BM_FindText_IgnoreCase(benchmark::State& state) {
+// Case-insensitive searches for the ASCII needle written in other cases, in both directions, and
+// for a needle of letters only, whose every byte is common in the filler.
+void RunIgnoreCase(benchmark::State& state, const Text& needle, bool reverse) {
   const Text& hay = Haystack(kAsciiNeedle);
-  for (auto _ : state) benchmark::DoNotOptimize(FindText(hay, "NEEDLE-in-haystack", 1, true));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(reverse ? FindTextReverse(hay, needle, std::nullopt, true)
+                                     : FindText(hay, needle, 1, true));
+  }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * hay.size()));
+}
+void BM_FindText_IgnoreCase(benchmark::State& state) {
+  RunIgnoreCase(state, "NEEDLE-in-haystack", false);
+}
+void BM_FindTextReverse_IgnoreCase(benchmark::State& state) {
+  RunIgnoreCase(state, "NEEDLE-in-haystack", true);
+}
+void BM_FindText_IgnoreCaseLetters(benchmark::State& state) {
+  RunIgnoreCase(state, "HayStack", false);
 }
 
 void BM_SplitText(benchmark::State& state) {
@@ -114,6 +129,8 @@ BENCHMARK(BM_FindText_Ascii)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memmem_Wide)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindText_Wide)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindText_IgnoreCase)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindTextReverse_IgnoreCase)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindText_IgnoreCaseLetters)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainSplit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplitText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainReplace)->Unit(benchmark::kMillisecond);
@@ -128,6 +145,8 @@ int main(int argc, char** argv) {
       {"BM_FindText_Ascii", "BM_Memmem_Ascii"},
       {"BM_FindText_Wide", "BM_Memmem_Wide"},
       {"BM_FindText_IgnoreCase", "BM_Memmem_Ascii"},
+      {"BM_FindTextReverse_IgnoreCase", "BM_Memmem_Ascii"},
+      {"BM_FindText_IgnoreCaseLetters", "BM_Memmem_Ascii"},
       {"BM_SplitText", "BM_PlainSplit"},
       {"BM_ReplaceText", "BM_PlainReplace"},
   });

@@ -126,15 +126,26 @@ Text RefBetween(const Text& t, const Text& front, const Text& back, int start, b
   return t.substr(static_cast<std::size_t>(c - 1), static_cast<std::size_t>(q - c));
 }
 
+// The text with its ASCII letters in the other case.
+Text SwapCase(Text t) {
+  for (char& c : t) {
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c ^= 0x20;
+  }
+  return t;
+}
+
 Text RefLeftOf(const Text& t, const Text& marker, int start, bool fold) {
   const int p = RefFind(t, marker, start, fold);
   return p <= 1 ? Text() : t.substr(0, static_cast<std::size_t>(p - 1));
 }
 
-// Bytes drawn mostly from a small alphabet, so that needles occur and boundaries matter.
+// Bytes drawn mostly from a small alphabet, so that needles occur and boundaries matter. Both
+// cases of two letters, and the bytes next to letters that folding must leave alone ('@', '`',
+// '[', '{'), make case-insensitive hits that only the full comparison can tell apart.
 Text MakeText(FuzzedDataProvider& in, std::size_t most) {
-  static const char kAlphabet[] = {'a', 'A', ';',    ' ',    '\x81', '\xA1', '\xD6', '\x40',
-                                   'b', '"', '\xD2', '\xFD', '\xBA', '\xC5', '#',    '\xA3'};
+  static const char kAlphabet[] = {'a', 'A',    ';',    ' ',    '\x81', '\xA1', '\xD6', '\x40',
+                                   'b', '"',    '\xD2', '\xFD', '\xBA', '\xC5', '#',    '\xA3',
+                                   'B', '\x60', '[',    '{',    'z',    'Z'};
   const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, most);
   Text t;
   for (std::size_t i = 0; i < n && in.remaining_bytes() > 0; ++i) {
@@ -183,5 +194,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "TextBetween");
   Check(TextLeftOf(text, sought, start, fold) == RefLeftOf(text, sought, start, fold),
         "TextLeftOf");
+
+  // Case-insensitive searches, both ways, for a needle that surely has a letter to fold, planted
+  // in the other case somewhere in the long text.
+  const Text lettered = sought + (in.ConsumeBool() ? "a" : "Z");
+  Text planted = text;
+  planted.insert(in.ConsumeIntegralInRange<std::size_t>(0, planted.size()), SwapCase(lettered));
+  Check(FindText(planted, lettered, start, true) == RefFind(planted, lettered, start, true),
+        "FindText ignoreCase");
+  Check(FindTextReverse(planted, lettered, maybe, true) ==
+            RefFindReverse(planted, lettered, maybe, true),
+        "FindTextReverse ignoreCase");
   return 0;
 }

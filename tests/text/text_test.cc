@@ -149,9 +149,9 @@ TEST(Searching, AdversarialInputsKeepExactAnswers) {
   EXPECT_EQ(ReplaceText(dense, Text(100, 'a'), {.replacement = "b"}), Text(200, 'b'));
 }
 
-// Case-insensitive searches fold the text a window at a time; occurrences that straddle two
-// windows, or sit on second bytes near a window's edge, must be found or skipped all the same.
-TEST(Searching, IgnoreCaseAcrossFoldingWindows) {
+// Occurrences far into a text, where the case-insensitive scan runs on whole vector blocks, must
+// be found, or skipped when they begin on a second byte, at every offset.
+TEST(Searching, IgnoreCaseFarIntoTheText) {
   for (std::size_t at = 65536 - 8; at <= 65536 + 2; ++at) {
     Text text(at, 'x');
     text += "NeEdLe";
@@ -164,6 +164,53 @@ TEST(Searching, IgnoreCaseAcrossFoldingWindows) {
     shifted[at] = '\x81';
     EXPECT_EQ(FindText(shifted, "needle", 1, true), -1);
   }
+}
+
+// Texts longer than the scan's blocks, made of the bytes that trip a case-insensitive scan: both
+// cases of the needle's letters, the bytes next to them that folding must leave alone ('@' and
+// '`', '[' and '{'), and two-byte characters whose second bytes are letters.
+TEST(Searching, IgnoreCaseAgreesWithThePlainWalkOnLongTexts) {
+  std::mt19937 random(11);
+  const char* const pieces[] = {"a", "A", "b", "B",        "@",        "`",        "[",
+                                "{", "-", " ", "\xB0\x41", "\xC1\x61", "\xD6\xD0", "\x81"};
+  for (int round = 0; round < 400; ++round) {
+    auto make = [&](int most) {
+      Text t;
+      for (int k = static_cast<int>(random() % most); k > 0; --k) t += pieces[random() % 14];
+      return t;
+    };
+    const Text text = make(300);
+    Text sought = make(5) + (random() % 2 ? "a" : "B") + make(3);
+    const int start = static_cast<int>(random() % 300) - 2;
+    SCOPED_TRACE(testing::Message() << "round " << round << " sought '" << sought << "'");
+    const std::size_t from = start <= 1 ? 0 : static_cast<std::size_t>(start - 1);
+    const auto forward = from < text.size() ? PlainMatches(text, sought, from, text.size(), true)
+                                            : std::vector<int>{};
+    EXPECT_EQ(FindText(text, sought, start, true), forward.empty() ? -1 : forward[0]);
+    const auto reverse = PlainMatches(text, sought, 0, text.size(), true);
+    EXPECT_EQ(FindTextReverse(text, sought, std::nullopt, true),
+              reverse.empty() ? -1 : reverse.back());
+  }
+}
+
+// A text where nearly every position looks like the start of the needle but only the last one is,
+// and one where the only full matches begin on second bytes: the answers stay exact.
+TEST(Searching, IgnoreCaseNearMisses) {
+  const Text dense(20000, 'a');
+  const Text needle = Text(99, 'A') + "b";
+  EXPECT_EQ(FindText(dense, needle, 1, true), -1);
+  EXPECT_EQ(FindText(dense + "B", needle, 1, true), 20000 - 98);
+  EXPECT_EQ(FindTextReverse(dense + "B" + dense, needle, std::nullopt, true), 20000 - 98);
+
+  // B0 41 pairs: 41 B0 41 holds "a", B0, "a" folded, but only ever from a second byte.
+  const Text sought = Text("a") + "\xB0" + "a";
+  Text shifted = "\xB0";
+  for (int i = 0; i < 3000; ++i) shifted += "\x41\xB0";
+  EXPECT_EQ(FindText(shifted, sought, 1, true), -1);
+  EXPECT_EQ(FindTextReverse(shifted, sought, std::nullopt, true), -1);
+  EXPECT_EQ(FindText(shifted, sought, 2, true), 2);
+  // The final B0 takes "x" as its second byte, so the next "A" begins a character.
+  EXPECT_EQ(FindText(shifted + "xA\xB0\x61", sought, 1, true), TextLength(shifted) + 2);
 }
 
 TEST(Replacing, Table) {
