@@ -105,6 +105,26 @@ QWidget* MakeControl(const ControlRow& row, QWidget* window) {
   return control;
 }
 
+// The events after which the frame may have changed: the window was made or shown, moved or
+// resized, changed state, or was repainted after the window manager redrew its frame.
+bool MayChangeFrame(QEvent::Type type) {
+  switch (type) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Expose:
+    case QEvent::PlatformSurface:
+    case QEvent::WinIdChange:
+    case QEvent::WindowStateChange:
+    case QEvent::ThemeChange:
+    case QEvent::StyleChange:
+    case QEvent::ScreenChangeInternal:
+      return true;
+    default:
+      return false;
+  }
+}
+
 QLineEdit* FindEditBox(const MainWindow& window, std::string_view name) {
   return window.findChild<QLineEdit*>(FromUtf8(name), Qt::FindDirectChildrenOnly);
 }
@@ -127,10 +147,23 @@ MainWindow::MainWindow()
                        [this] { GenerateShortLink(*this); });
     }
   }
+  // The window opens with its frame centred on the primary screen; after that the frame stays
+  // where the user puts it.
+  if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+    const QRect area = screen->geometry();
+    place_ = QPoint(area.x() + (area.width() - kWindowOuterWidth) / 2,
+                    area.y() + (area.height() - kWindowOuterHeight) / 2);
+  }
   FitToFrame();
 }
 
 MainWindow::~MainWindow() = default;
+
+bool MainWindow::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  if (MayChangeFrame(event->type())) FitToFrame();
+  return handled;
+}
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   // Every press of the left button on the help label opens the chat. The second press of a double
@@ -143,39 +176,71 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     OpenHelpChat();
     return true;
   }
+  // The platform window's own events (exposure, surface changes) never reach the widget; the
+  // check waits until the platform has handled them.
+  if (watched == watched_window_ && MayChangeFrame(event->type())) QueueFitToFrame();
   return QWidget::eventFilter(watched, event);
 }
 
-void MainWindow::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  FitToFrame();
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  // Under X11 a window manager announces a new frame by changing a property of the window
+  // (_NET_FRAME_EXTENTS), which Qt turns into no event of its own; it reads the new frame only
+  // after this hook returns, so the check waits. Byte 0 of an X event is its code, with the top
+  // bit marking events sent by another client; 28 is PropertyNotify.
+  constexpr unsigned char kPropertyNotify = 28;
+  if (eventType == "xcb_generic_event_t" && message != nullptr &&
+      (*static_cast<const unsigned char*>(message) & 0x7F) == kPropertyNotify) {
+    QueueFitToFrame();
+  }
+  return QWidget::nativeEvent(eventType, message, result);
 }
 
-void MainWindow::moveEvent(QMoveEvent* event) {
-  QWidget::moveEvent(event);
-  FitToFrame();
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  FitToFrame();
+void MainWindow::QueueFitToFrame() {
+  if (fit_queued_) return;
+  fit_queued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        fit_queued_ = false;
+        FitToFrame();
+      },
+      Qt::QueuedConnection);
 }
 
 void MainWindow::FitToFrame() {
+  if (fitting_) return;  // the resize and move below come back here as events
+  QWindow* handle = windowHandle();
+  if (handle != watched_window_) {
+    if (handle != nullptr) handle->installEventFilter(this);
+    watched_window_ = handle;
+  }
+  // The platform window learns of a new state before the widget does, in either direction.
+  const Qt::WindowStates states =
+      windowState() | (handle != nullptr ? handle->windowStates() : Qt::WindowStates());
+  if (states & (Qt::WindowFullScreen | Qt::WindowMaximized | Qt::WindowMinimized)) {
+    fitted_frame_.reset();  // fitted and put back in place once the state ends
+    return;
+  }
   // The frame is known once the platform window exists, and under X11 once the window manager has
   // framed the window; until then, and on platforms without frames, it counts as none.
-  const QWindow* handle = windowHandle();
   const QMargins frame = handle != nullptr ? handle->frameMargins() : QMargins();
-  if (fitted_frame_ == frame) return;
-  fitted_frame_ = frame;
-  setFixedSize(std::max(1, kWindowOuterWidth - frame.left() - frame.right()),
-               std::max(1, kWindowOuterHeight - frame.top() - frame.bottom()));
-  // A top-level window's position is that of its frame.
-  if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
-    const QRect area = screen->geometry();
-    move(area.x() + (area.width() - kWindowOuterWidth) / 2,
-         area.y() + (area.height() - kWindowOuterHeight) / 2);
+  if (fitted_frame_ == frame) {
+    // Same frame: a move is the user's (or the window manager's placing), and the place to keep.
+    if (handle != nullptr && isVisible()) place_ = handle->framePosition();
+    return;
   }
+  fitting_ = true;
+  fitted_frame_ = frame;
+  const QSize client(std::max(1, kWindowOuterWidth - frame.left() - frame.right()),
+                     std::max(1, kWindowOuterHeight - frame.top() - frame.bottom()));
+  setFixedSize(client);
+  if (handle == nullptr) {
+    move(place_);  // a top-level window's position is that of its frame
+  } else {
+    // Placed by the client area, from the frame just read rather than one Qt may have cached.
+    setGeometry(QRect(place_ + QPoint(frame.left(), frame.top()), client));
+  }
+  fitting_ = false;
 }
 
 void StartUp() {

@@ -4,7 +4,11 @@
 // included, is 380 x 250 pixels: the client area is what remains once the window manager reports
 // its frame (a platform without a frame gives the whole 380 x 250 to the client area). The window
 // opens centred on the primary screen by that outer size, cannot be resized or maximised, can be
-// minimised and moved, and never stays on top. Its controls come from kControls, made in the
+// minimised and moved, and never stays on top. Whenever the window manager changes the frame
+// (decorations off or on, a new theme, the end of full screen), the client area is fitted again
+// and the frame's top-left corner stays where the user last put it; the window is centred only
+// when it is first shown. While it is full screen, maximised or minimised, its size is left to
+// the window manager. Its controls come from kControls, made in the
 // table's order; each control's object name is its name in the table, and the control texts are
 // those of the table every time a window is made.
 //
@@ -26,7 +30,10 @@
 #define QUENBREL_APP_MAIN_WINDOW_H_
 
 #include <QMargins>
+#include <QPoint>
+#include <QPointer>
 #include <QWidget>
+#include <QWindow>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -34,12 +41,10 @@
 
 #include "text/text.h"
 
+class QByteArray;
 class QEvent;
 class QLabel;
-class QMoveEvent;
 class QObject;
-class QResizeEvent;
-class QShowEvent;
 
 namespace quenbrel {
 
@@ -92,18 +97,25 @@ class MainWindow final : public QWidget {
   MainWindow& operator=(const MainWindow&) = delete;
 
  protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
  private:
-  // Sizes the client area so that client plus frame is the outer size, and puts the frame centred
-  // on the primary screen; does nothing while the frame stays as last fitted.
+  // When the frame differs from the one last fitted, or the client area from its fitted size:
+  // sizes the client area so that client plus frame is the outer size, and puts the frame's
+  // top-left corner at place_. Otherwise takes the frame's place as the one to keep. Does nothing
+  // while the window manager owns the geometry (full screen, maximised, minimised).
   void FitToFrame();
+  // Runs FitToFrame once the events being handled are done; repeated requests run it once.
+  void QueueFitToFrame();
 
   QLabel* help_label_ = nullptr;
+  QPointer<QWindow> watched_window_;  // the platform window whose events are watched
   std::optional<QMargins> fitted_frame_;
+  QPoint place_;  // where the frame's top-left corner belongs
+  bool fitting_ = false;
+  bool fit_queued_ = false;
 };
 
 // Shows a new MainWindow, non-modal and without owner, that deletes itself when closed; returns at

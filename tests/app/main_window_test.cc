@@ -235,6 +235,69 @@ TEST_F(MainWindowPlacementTest, OuterSizeCentredOnPrimaryScreen) {
   EXPECT_EQ(window_->frameGeometry(), QRect(elsewhere, QSize(380, 250)));
 }
 
+// The frame changes a window manager makes, played on the offscreen platform: its frame goes when
+// the window is made frameless and comes back when it is framed again, each reported only by the
+// platform restating the window's unchanged state and exposing it; full screen drops the frame and
+// restores the normal geometry afterwards; a theme change arrives as an event of its own. Each time
+// the outer size stays 380 x 250 and the frame stays where it was last moved to.
+TEST_F(MainWindowTest, FrameChangesKeepOuterSizeAndPlace) {
+  const QSize outer(380, 250);
+  const QMargins framed(2, 2, 2, 2);
+  ASSERT_EQ(Handle()->frameMargins(), framed);
+  // The offscreen platform decides the frame anew when the window's state is set.
+  const Qt::WindowFlags flags = Handle()->flags();
+  auto reframe = [&](bool frameless) {
+    Handle()->setFlags(frameless ? flags | Qt::FramelessWindowHint : flags);
+    Handle()->setWindowStates(Qt::WindowNoState);
+  };
+  QPoint place = Handle()->framePosition() + QPoint(-90, 40);
+  Handle()->setFramePosition(place);  // dragged away from the centre
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Handle()->frameGeometry(), QRect(place, outer));
+
+  reframe(true);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Handle()->frameMargins(), QMargins());
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer)) << "un-decorated";
+  EXPECT_EQ(window_->size(), outer);
+
+  reframe(false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Handle()->frameMargins(), framed);
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer)) << "decorated again";
+  EXPECT_EQ(window_->geometry(), QRect(place, outer).marginsRemoved(framed));
+
+  // Full screen belongs to the window manager: the window leaves it alone, then comes back.
+  Handle()->setWindowStates(Qt::WindowFullScreen);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(window_->isFullScreen());
+  EXPECT_EQ(Handle()->geometry(), QGuiApplication::primaryScreen()->geometry());
+  Handle()->setWindowStates(Qt::WindowNoState);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window_->isFullScreen());
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer)) << "after full screen";
+
+  // A theme change is enough by itself to refit, before the platform reports anything else.
+  place += QPoint(25, -15);
+  Handle()->setFramePosition(place);
+  QCoreApplication::processEvents();
+  reframe(true);
+  QEvent theme(QEvent::ThemeChange);
+  QCoreApplication::sendEvent(window_.get(), &theme);
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer)) << "theme change";
+  QCoreApplication::processEvents();
+  reframe(false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer)) << "theme change back";
+
+  // And the next move lands where it is put, without a jump back to the centre.
+  place += QPoint(10, 10);
+  Handle()->setFramePosition(place);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Handle()->frameGeometry(), QRect(place, outer));
+  EXPECT_EQ(window_->frameGeometry(), QRect(place, outer));
+}
+
 TEST_F(MainWindowTest, LeftPressOnHelpLabelOpensChatEveryTime) {
   UrlRecorder recorder;
   const QString scheme = QUrl(Utf8(HelpChatLink)).scheme();
