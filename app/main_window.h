@@ -8,9 +8,10 @@
 // (decorations off or on, a new theme, the end of full screen), the client area is fitted again
 // and the frame's top-left corner stays where the user last put it; the window is centred only
 // when it is first shown. While it is full screen, maximised or minimised, its size is left to
-// the window manager. Its controls come from kControls, made in the
-// table's order; each control's object name is its name in the table, and the control texts are
-// those of the table every time a window is made.
+// the window manager.
+//
+// Its controls come from kControls, made in the table's order; each control's object name is its
+// name in the table, and the control texts are those of the table every time a window is made.
 //
 // Texts cross between the window and the rest of the tool as code page 936 Text. They are
 // converted only when they are read or written (through charset/), so showing the window opens no
@@ -102,10 +103,10 @@ class MainWindow final : public QWidget {
   bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
  private:
-  // When the frame differs from the one last fitted, or the client area from its fitted size:
-  // sizes the client area so that client plus frame is the outer size, and puts the frame's
-  // top-left corner at place_. Otherwise takes the frame's place as the one to keep. Does nothing
-  // while the window manager owns the geometry (full screen, maximised, minimised).
+  // When the frame differs from the one last fitted: sizes the client area so that client plus
+  // frame is the outer size, and puts the frame's top-left corner at place_. Otherwise takes the
+  // frame's place as the one to keep. Does nothing while the window manager owns the geometry
+  // (full screen, maximised, minimised), and fits again once that ends.
   void FitToFrame();
   // Runs FitToFrame once the events being handled are done; repeated requests run it once.
   void QueueFitToFrame();
