@@ -276,14 +276,11 @@ struct ExtraCode {
 
 // IBM's layout of the control bytes: 1A, 1C and 7F decode to U+001C, U+007F and U+001A, where
 // Windows maps each of them to the control character of the same number.
-#define QUENBREL_IBM_CONTROLS \
-  {0x1A, 0x1C}, {0x1C, 0x7F}, { 0x7F, 0x1A }
-constexpr UnitMend kIbmControls[] = {QUENBREL_IBM_CONTROLS};
+constexpr UnitMend kIbmControls[] = {{0x1A, 0x1C}, {0x1C, 0x7F}, {0x7F, 0x1A}};
 // Code page 932: IBM's controls, and no code for U+F86F (ICU writes it as 87 82, which is U+2116).
-constexpr UnitMend kWindows932[] = {QUENBREL_IBM_CONTROLS, {kNoUnit, 0xF86F}};
-// Code page 437 has the micro sign at E6, not the Greek small letter mu.
-constexpr UnitMend kIbm437[] = {QUENBREL_IBM_CONTROLS, {0x00B5, 0x03BC}};
-#undef QUENBREL_IBM_CONTROLS
+constexpr UnitMend kWindows932[] = {{0x1A, 0x1C}, {0x1C, 0x7F}, {0x7F, 0x1A}, {kNoUnit, 0xF86F}};
+// Code page 437: IBM's controls, and the micro sign at E6, not the Greek small letter mu.
+constexpr UnitMend kIbm437[] = {{0x1A, 0x1C}, {0x1C, 0x7F}, {0x7F, 0x1A}, {0x00B5, 0x03BC}};
 // Code page 1253 has nothing at AA.
 constexpr UnitMend kWindows1253[] = {{kNoUnit, 0x00AA}};
 
