@@ -15,10 +15,18 @@
 //     at or beyond the end: the result is empty.
 //
 // Charset names are matched without regard to ASCII case against a table of the names Windows
-// registers for its charsets: "utf-8", "unicode", "unicodeFFFE", "gb2312", "gbk", "chinese"
-// (code page 936), "gb18030", "big5", "shift_jis", "euc-kr", "iso-8859-1", "windows-1252",
-// "us-ascii" and others (see charset.cc). Nothing is trimmed: " gbk" is unknown. An unknown
-// name, empty data or anything else that fails gives empty bytes; no routine throws.
+// registers for its charsets: "utf-8", "unicode", "unicodeFFFE", "utf-32", "gb2312", "gbk",
+// "chinese", "euc-cn", "cn-gb" (code page 936), "x-cp20936" (GB 2312 alone), "gb18030", "big5",
+// "shift_jis", "euc-kr", "iso-8859-1", "latin2", "windows-1252", "us-ascii", "ibm437" and others
+// (see charset.cc). Nothing is trimmed: " gbk" is unknown. An unknown name, empty data or
+// anything else that fails gives empty bytes; no routine throws.
+//
+// Each name converts as the Windows code page of that name does, in both directions: control
+// bytes keep their numbers, bytes a page leaves undefined in 80..9F pass through as the C1
+// control of the same number, and a character the page lacks becomes "?" (pages 874, 936, 949
+// and 950 also have Windows' best fit). Stateful charsets ("hz-gb-2312", "iso-2022-jp",
+// "iso-2022-kr", "utf-7") end their output in their initial state, so bytes appended after it
+// read as ASCII: "中" to "hz-gb-2312" is "~{VP~}".
 //
 // Examples (bytes written as strings):
 //   ConvertCharset("\xE4\xB8\xAD")                                  == "\xD6\xD0"

@@ -9,6 +9,7 @@
 
 #include "charset/codepage.h"
 
+#include <sys/mman.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -115,24 +117,35 @@ char* EncodeUnits(const EncodeTable& table, const char16_t* begin, const char16_
   return out;
 }
 
-// Writes the local form of the UTF-8 bytes [p, end), up to the first zero byte, at out (room for
-// as many bytes as the input has); returns the new end. Decodes exactly as ICU does: a well-formed
-// sequence is one character and every maximal ill-formed subpart (a lead byte with the continuation
-// bytes that still fit it, or one stray byte) is one U+FFFD. A supplementary character is looked up
-// as its two surrogates. Each sequence or subpart gives at most as many bytes as it has.
-char* EncodeUtf8Bytes(const EncodeTable& table, const unsigned char* p, const unsigned char* end,
-                      char* out) {
+int CodeSize(LocalCode code) { return code < 0x100 ? 1 : 2; }
+
+// Writes the local form of the UTF-8 bytes [p, end), up to the first zero byte, into
+// [out, outEnd); stops before the first character that does not fit. Decodes exactly as ICU does:
+// a well-formed sequence is one character and every maximal ill-formed subpart (a lead byte with
+// the continuation bytes that still fit it, or one stray byte) is one U+FFFD. A supplementary
+// character is looked up as its two surrogates. Each sequence or subpart gives at most as many
+// bytes as it has.
+charset_internal::Utf8Written EncodeUtf8Bytes(const EncodeTable& table, const unsigned char* begin,
+                                              const unsigned char* end, char* out, char* outEnd) {
+  const unsigned char* p = begin;
+  auto stop = [&](const unsigned char* at, bool done) {
+    return charset_internal::Utf8Written{static_cast<size_t>(at - begin), out, done};
+  };
   while (p != end) {
+    const unsigned char* const sequence = p;
     const unsigned char lead = *p++;
     if (lead < 0x80) {
-      if (lead == 0) break;  // U+0000 ends the text
+      if (lead == 0) return stop(sequence, true);  // U+0000 ends the text
+      if (out == outEnd) return stop(sequence, false);
       out = PutCode(table[lead], out);
       continue;
     }
     // Fast path for the common case, three bytes with a lead of E1..EC (all of CJK).
     if (lead >= 0xE1 && lead <= 0xEC && end - p >= 2 && (p[0] & 0xC0) == 0x80 &&
         (p[1] & 0xC0) == 0x80) {
-      out = PutCode(table[(lead & 0x0F) << 12 | (p[0] & 0x3F) << 6 | (p[1] & 0x3F)], out);
+      const LocalCode code = table[(lead & 0x0F) << 12 | (p[0] & 0x3F) << 6 | (p[1] & 0x3F)];
+      if (outEnd - out < 2 && outEnd - out < CodeSize(code)) return stop(sequence, false);
+      out = PutCode(code, out);
       p += 2;
       continue;
     }
@@ -153,25 +166,29 @@ char* EncodeUtf8Bytes(const EncodeTable& table, const unsigned char* p, const un
       code = lead & 0x07;
       if (lead == 0xF0) low = 0x90;   // no overlong forms
       if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-      out = PutCode(table[kReplacementCharacter], out);
-      continue;
     }
     for (; missing > 0 && p != end && *p >= low && *p <= high; --missing, ++p) {
       code = code << 6 | (*p & 0x3F);
       low = 0x80;
       high = 0xBF;
     }
-    if (missing > 0) {
-      out = PutCode(table[kReplacementCharacter], out);
+    LocalCode first = table[kReplacementCharacter];
+    LocalCode second = 0;  // none
+    if (missing > 0 || lead < 0xC2 || lead > 0xF4) {
+      // an ill-formed subpart or a stray byte: U+FFFD
     } else if (code > 0xFFFF) {
-      out = PutCode(table[0xD800 + ((code - 0x10000) >> 10)], out);
-      out = PutCode(table[0xDC00 + (code & 0x3FF)], out);
+      first = table[0xD800 + ((code - 0x10000) >> 10)];
+      second = table[0xDC00 + (code & 0x3FF)];
     } else {
-      out = PutCode(table[code], out);
+      first = table[code];
     }
+    if (outEnd - out < CodeSize(first) + (second != 0 ? CodeSize(second) : 0)) {
+      return stop(sequence, false);
+    }
+    out = PutCode(first, out);
+    if (second != 0) out = PutCode(second, out);
   }
-  return out;
+  return stop(p, true);
 }
 
 // ---- Decoding converter ----
@@ -220,11 +237,51 @@ char* WriteUtf16AsLocal(std::u16string_view units, char* out) {
   return EncodeUnits(*table, units.data(), units.data() + units.size(), out);
 }
 
-char* WriteUtf8AsLocal(std::string_view utf8, char* out) {
+Utf8Written WriteUtf8AsLocal(std::string_view utf8, char* out, char* outEnd) {
   const EncodeTable* table = LocalEncodeTable();
-  if (table == nullptr) return out;
+  if (table == nullptr) return {utf8.size(), out, true};
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-  return EncodeUtf8Bytes(*table, bytes, bytes + utf8.size(), out);
+  return EncodeUtf8Bytes(*table, bytes, bytes + utf8.size(), out, outEnd);
+}
+
+size_t EstimateUtf8AsLocalSize(std::string_view utf8) {
+  // Eight bytes at a time: for each byte, bit 7 of `notContinuation` is set unless the byte is
+  // 10xxxxxx and bit 7 of `lead` is set if it is 11xxxxxx. Each byte's count (0..2) goes to its
+  // own lane of `lanes`, which is emptied into the total before a lane can overflow.
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kEvenLanes = 0x00FF00FF00FF00FFu;
+  size_t size = 0;
+  size_t i = 0;
+  while (i + 8 <= utf8.size()) {
+    std::uint64_t lanes = 0;
+    for (int round = 0; round < 127 && i + 8 <= utf8.size(); ++round, i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, utf8.data() + i, 8);
+      const std::uint64_t notContinuation = ~word | (word << 1);
+      const std::uint64_t lead = word & (word << 1);
+      lanes += ((notContinuation >> 7) & kOnes) + ((lead >> 7) & kOnes);
+    }
+    const std::uint64_t pairs = (lanes & kEvenLanes) + ((lanes >> 8) & kEvenLanes);
+    size += static_cast<size_t>((pairs * 0x0001000100010001u) >> 48);
+  }
+  for (; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    size += ((byte & 0xC0) != 0x80) + (byte >= 0xC0);
+  }
+  return size;
+}
+
+void AdviseHugePages(void* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kHugePage = 2 * 1024 * 1024;
+  if (size < 4 * kHugePage) return;
+  const auto first = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
 }
 
 void AppendLocalAsUtf16(std::string_view bytes, std::u16string& out) {

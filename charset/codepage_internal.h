@@ -21,9 +21,35 @@ std::u16string_view UpToZeroUnit(std::u16string_view units);
 // for 2 bytes per unit; returns the end of what it wrote.
 // REQUIRES: units holds no U+0000.
 char* WriteUtf16AsLocal(std::u16string_view units, char* out);
-// Writes UTF-8, up to its first zero byte, as code page 936 at out, which has room for
-// utf8.size() bytes; invalid sequences count as U+FFFD. Returns the end of what it wrote.
-char* WriteUtf8AsLocal(std::string_view utf8, char* out);
+// How far WriteUtf8AsLocal got.
+struct Utf8Written {
+  size_t consumed;  // bytes of the input converted
+  char* end;        // end of what was written
+  bool done;        // the input was converted up to its end or its first zero byte
+};
+// Writes UTF-8, up to its first zero byte, as code page 936 into [out, outEnd); invalid sequences
+// count as U+FFFD. Stops early, between characters, when the next one does not fit. Each
+// character gives at most as many bytes as its UTF-8 form has.
+Utf8Written WriteUtf8AsLocal(std::string_view utf8, char* out, char* outEnd);
+// The size of the local form of well-formed UTF-8: one byte per byte that is not a continuation
+// byte, and one more per lead byte of a sequence (exact for text of ASCII and three-byte
+// characters). Invalid input may need more; it never needs more than utf8.size().
+size_t EstimateUtf8AsLocalSize(std::string_view utf8);
+
+// Asks the system to back [data, data + size) with huge pages where it is large: a buffer that is
+// written once then costs far fewer page faults.
+void AdviseHugePages(void* data, size_t size);
+
+// Sets the size of out, a std::string or Bytes, to size; storage it has to add for that is
+// allocated once, for exactly that size, and advised for huge pages before it is first touched.
+template <typename Buffer>
+void ResizeForWriting(Buffer& out, size_t size) {
+  if (size > out.capacity()) {
+    out.reserve(size);
+    AdviseHugePages(reinterpret_cast<char*>(out.data()) + out.size(), out.capacity() - out.size());
+  }
+  out.resize(size);
+}
 
 // Appends the local form of units (see WriteUtf16AsLocal) to out, a std::string or Bytes.
 template <typename Buffer>
@@ -33,13 +59,24 @@ void AppendUtf16AsLocal(std::u16string_view units, Buffer& out) {
   char* begin = reinterpret_cast<char*>(out.data()) + start;
   out.resize(start + static_cast<size_t>(WriteUtf16AsLocal(units, begin) - begin));
 }
-// Appends the local form of utf8 (see WriteUtf8AsLocal) to out, a std::string or Bytes.
+// Appends the local form of utf8 (see WriteUtf8AsLocal) to out, a std::string or Bytes. The room
+// is sized by EstimateUtf8AsLocalSize and grown only for invalid input, so a large conversion
+// touches little more fresh memory than its result needs.
 template <typename Buffer>
 void AppendUtf8AsLocal(std::string_view utf8, Buffer& out) {
   const size_t start = out.size();
-  out.resize(start + utf8.size());
-  char* begin = reinterpret_cast<char*>(out.data()) + start;
-  out.resize(start + static_cast<size_t>(WriteUtf8AsLocal(utf8, begin) - begin));
+  size_t written = 0;
+  size_t room = EstimateUtf8AsLocalSize(utf8);
+  for (;;) {
+    ResizeForWriting(out, start + written + room);
+    char* const begin = reinterpret_cast<char*>(out.data()) + start;
+    const Utf8Written step = WriteUtf8AsLocal(utf8, begin + written, begin + written + room);
+    written = static_cast<size_t>(step.end - begin);
+    if (step.done) break;
+    utf8.remove_prefix(step.consumed);
+    room = utf8.size();  // always enough
+  }
+  out.resize(start + written);
 }
 
 // Appends code page 936 bytes as UTF-16 (broken pairs as U+FFFD).

@@ -1,12 +1,18 @@
 // Charset conversion speed against glibc's iconv, in the same run:
-//   - 100 MB of UTF-8 Chinese text to GBK: ConvertCharset against the iconv command on the same
-//     file (and ConvertCharset with the file read included, as the command must read it too);
+//   - 100 MB of UTF-8 Chinese text to GBK, converted once into fresh memory as a caller that
+//     converts once gets it: ConvertCharset against the iconv command on the same file (and
+//     ConvertCharset with the file read included, as the command must read it too). Each result
+//     is freed before the next iteration; an allocation this large is mapped afresh by malloc
+//     every time, so every iteration faults in its output anew (the "faults" counter);
+//   - what the fresh output alone costs: faulting in a buffer of the result's size, with the
+//     huge-page advice the conversion gives and without it;
 //   - one 200-byte UTF-8 reply to GBK per call: ConvertCharset against iconv(3) with a descriptor
 //     opened once.
 // The ratios are printed after the table; above 1 means ConvertCharset is faster.
 
 #include <benchmark/benchmark.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +25,7 @@
 
 #include "charset/charset.h"
 #include "charset/codepage.h"
+#include "charset/codepage_internal.h"
 
 namespace quenbrel {
 namespace {
@@ -124,15 +131,78 @@ void BM_Large_IconvCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_Large_IconvCommand)->UseRealTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
+long MinorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+// The size of the GBK form of the large input.
+size_t LargeOutputSize() {
+  static const size_t size = ConvertCharset(Large().bytes).size();
+  return size;
+}
+
 void BM_Large_ConvertCharset(benchmark::State& state) {
   const LargeInput& input = Large();
+  long faults = 0;
   for (auto _ : state) {
+    const long before = MinorFaults();
     Bytes gbk = ConvertCharset(input.bytes);
     benchmark::DoNotOptimize(gbk.data());
+    faults += MinorFaults() - before;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.bytes.size()));
+  state.counters["faults"] =
+      benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_Large_ConvertCharset)->UseRealTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// A fresh buffer of the result's size, written once, as the conversion gets it.
+void BM_Large_FreshOutputHugePages(benchmark::State& state) {
+  const size_t size = LargeOutputSize();
+  for (auto _ : state) {
+    Bytes output;
+    charset_internal::ResizeForWriting(output, size);
+    benchmark::DoNotOptimize(output.data());
+  }
+}
+BENCHMARK(BM_Large_FreshOutputHugePages)
+    ->UseRealTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+// The conversion into room sized to the input, zero-filled on plain pages: what it costs to
+// size the output by the bound of one byte per input byte instead of the estimate.
+void BM_Large_ConvertIntoInputSizedRoom(benchmark::State& state) {
+  const LargeInput& input = Large();
+  const std::string_view utf8(reinterpret_cast<const char*>(input.bytes.data()),
+                              input.bytes.size());
+  for (auto _ : state) {
+    Bytes gbk(utf8.size());
+    char* begin = reinterpret_cast<char*>(gbk.data());
+    gbk.resize(static_cast<size_t>(
+        charset_internal::WriteUtf8AsLocal(utf8, begin, begin + gbk.size()).end - begin));
+    benchmark::DoNotOptimize(gbk.data());
+  }
+}
+BENCHMARK(BM_Large_ConvertIntoInputSizedRoom)
+    ->UseRealTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+// The same without the huge-page advice.
+void BM_Large_FreshOutputPlainPages(benchmark::State& state) {
+  const size_t size = LargeOutputSize();
+  for (auto _ : state) {
+    Bytes output(size);
+    benchmark::DoNotOptimize(output.data());
+  }
+}
+BENCHMARK(BM_Large_FreshOutputPlainPages)
+    ->UseRealTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Large_ReadFileAndConvertCharset(benchmark::State& state) {
   const LargeInput& input = Large();
@@ -208,7 +278,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   using quenbrel::PrintRatio;
   std::printf("\nThroughput ratio (baseline time / ConvertCharset time; above 1: faster)\n");
-  PrintRatio("100 MB UTF-8 -> GBK, in memory, vs iconv command",
+  PrintRatio("100 MB UTF-8 -> GBK, once into fresh memory, vs iconv command",
              "BM_Large_ConvertCharset/iterations:5/real_time",
              "BM_Large_IconvCommand/iterations:5/real_time");
   PrintRatio("100 MB UTF-8 -> GBK, file read included, vs iconv command",
@@ -216,5 +286,15 @@ int main(int argc, char** argv) {
              "BM_Large_IconvCommand/iterations:5/real_time");
   PrintRatio("200-byte reply UTF-8 -> GBK vs iconv(3)", "BM_Reply_ConvertCharset",
              "BM_Reply_IconvApi");
+  std::printf("\nWhere the time goes (fresh output / ConvertCharset time)\n");
+  PrintRatio("fresh output of the result's size, huge pages advised",
+             "BM_Large_ConvertCharset/iterations:5/real_time",
+             "BM_Large_FreshOutputHugePages/iterations:5/real_time");
+  PrintRatio("fresh output of the result's size, plain pages",
+             "BM_Large_ConvertCharset/iterations:5/real_time",
+             "BM_Large_FreshOutputPlainPages/iterations:5/real_time");
+  PrintRatio("conversion into room of the input's size, plain pages",
+             "BM_Large_ConvertCharset/iterations:5/real_time",
+             "BM_Large_ConvertIntoInputSizedRoom/iterations:5/real_time");
   return 0;
 }

@@ -1,4 +1,5 @@
 // Arbitrary bytes and charset pairs through ConvertCharset, with these checks:
+//   - the output of a stateful charset ends in its initial state: an "a" after it reads as "a";
 //   - a result in the local code page is local text: no zero byte, and it survives a trip
 //     through UTF-16 unchanged;
 //   - the UTF-8 decoder of the local code page agrees with ICU's (invalid sequences as U+FFFD);
@@ -25,10 +26,11 @@ using quenbrel::Bytes;
 
 // Names in the table in several spellings, and some that are not.
 constexpr std::string_view kNames[] = {
-    "",        "UTF-8",       "utf-8",        "GBK",      "gb2312",  "Chinese",
-    "unicode", "UNICODE",     "unicodeFFFE",  "utf-16be", "big5",    "shift_jis",
-    "euc-kr",  "iso-8859-1",  "windows-1252", "us-ascii", "gb18030", "hz-gb-2312",
-    "utf-7",   "iso-2022-jp", "koi8-r",       " gbk",     "klingon", "utf8",
+    "",        "UTF-8",       "utf-8",        "GBK",      "gb2312",      "Chinese",
+    "unicode", "UNICODE",     "unicodeFFFE",  "utf-16be", "big5",        "shift_jis",
+    "euc-kr",  "iso-8859-1",  "windows-1252", "us-ascii", "gb18030",     "hz-gb-2312",
+    "utf-7",   "iso-2022-jp", "koi8-r",       " gbk",     "klingon",     "utf8",
+    "euc-cn",  "x-cp20936",   "utf-32",       "ibm437",   "iso-2022-kr", "ibm866",
 };
 constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 
@@ -55,6 +57,10 @@ std::string ReferenceUtf8ToLocal(std::string_view utf8) {
   return quenbrel::Utf16ToLocal(units);
 }
 
+bool IsStateful(std::string_view name) {
+  return name == "hz-gb-2312" || name == "utf-7" || name == "iso-2022-jp" || name == "iso-2022-kr";
+}
+
 bool IsLocalName(std::string_view name) {
   return name == "" || name == "GBK" || name == "gb2312" || name == "Chinese";
 }
@@ -76,6 +82,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view local = AsView(converted);
     Check(local.find('\0') == std::string_view::npos);
     Check(quenbrel::Utf16ToLocal(quenbrel::LocalToUtf16(local)) == local);
+  }
+
+  // A stateful charset ends in its initial state: what follows its bytes reads as ASCII.
+  if (IsStateful(to) && start <= 0 && !converted.empty()) {
+    Bytes followed = converted;
+    followed.push_back('a');
+    const Bytes read = quenbrel::ConvertCharset(converted, {.fromCharset = to, .toCharset = "gbk"});
+    Bytes readFollowed = read;
+    readFollowed.push_back('a');
+    Check(quenbrel::ConvertCharset(followed, {.fromCharset = to, .toCharset = "gbk"}) ==
+          readFollowed);
   }
 
   // The UTF-8 reading agrees with ICU's.

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "charset/charset_internal.h"
+
 namespace quenbrel {
 namespace {
 
@@ -139,6 +141,31 @@ const Case kCases[] = {
     {"AsciiHighByte", "a\x80", "us-ascii", "gbk", {}, "a?"},
     {"Gb18030Emoji", "\x94\x39\xFC\x36", "gb18030", "gbk", {}, "??"},
     {"Utf7", "+ZYdbVw-", "utf-7", "gbk", {}, "\xCE\xC4\xD7\xD6"},
+    // Control bytes keep their numbers in the pages whose ICU converters follow IBM's layout.
+    {"ShiftJisControls", "\x1A\x1C\x7F", "shift_jis", "shift_jis", {}, "\x1A\x1C\x7F"},
+    {"Ibm437Controls", "\x1A\x1C\x7F", "ibm437", "ibm866", {}, "\x1A\x1C\x7F"},
+    {"Ibm866ControlsToUtf8", "\x1A\x1C\x7F", "cp866", "utf-8", 3, "\x1A\x1C\x7F"},
+    // No other vendor's fallbacks: code page 932 has no U+4FE0.
+    {"ShiftJisHasNoVariantFallback", "\xE4\xBF\xA0", "", "shift_jis", {}, "?"},
+    // Stateful charsets end in their initial state.
+    {"HzEndsInAscii", "\xD6\xD0", "gbk", "hz-gb-2312", {}, "~{VP~}"},
+    {"HzAsciiAround",
+     "a\xD6\xD0"
+     "b",
+     "gbk",
+     "hz-gb-2312",
+     {},
+     "a~{VP~}b"},
+    {"HzAsciiOnly", "a~b", "gbk", "hz-gb-2312", {}, "a~~b"},
+    {"Iso2022JpEndsInAscii", "a\xD6\xD0", "gbk", "iso-2022-jp", {}, "a\x1B$BCf\x1B(B"},
+    {"Iso2022KrEndsShiftedIn", "\xD6\xD0", "gbk", "iso-2022-kr", {}, "\x1B$)C\x0Eqi\x0F"},
+    {"Utf7EndsBase64", "\xD6\xD0", "gbk", "utf-7", {}, "+Ti0-"},
+    // Other names Windows registers for these code pages.
+    {"EucCnIsGbk", std::string(kUtf8Chinese), "", "euc-cn", {}, std::string(kGbkChinese)},
+    {"CnGbIsGbk", std::string(kGbkChinese), "CN-GB", "utf-8", 3, std::string(kUtf8Chinese)},
+    {"Cp20936IsGb2312Only", "\xD6\xD0\x81\x40", "gbk", "x-cp20936", {}, "\xD6\xD0?"},
+    {"Utf32IsLittleEndian", "a\xD6\xD0", "gbk", "utf-32", {}, "a\0\0\0\x2D\x4E\0\0"s},
+    {"Utf32Be", "\0\0\x4E\x2D"s, "utf-32BE", "gbk", {}, "\xD6\xD0"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ConvertCharsetTest, testing::ValuesIn(kCases),
@@ -169,6 +196,18 @@ TEST(ConvertCharsetInOutTest, GivenCharsetsStayAsTheyAre) {
   Text utf8 = "utf-8";
   EXPECT_EQ(ConvertCharset(B("a"), spaces, utf8), Bytes());
   EXPECT_EQ(spaces, " ");  // not empty, so not defaulted
+}
+
+// Every name of the table reaches a converter that ICU can open: a name with a misspelt
+// converter would give empty bytes.
+TEST(CharsetNamesTest, EveryNameConverts) {
+  for (std::string_view name : charset_internal::CharsetNames()) {
+    EXPECT_FALSE(ConvertCharset(B("a"), {.fromCharset = "gbk", .toCharset = name}).empty()) << name;
+    EXPECT_FALSE(ConvertCharset(ConvertCharset(B("a"), {.fromCharset = "gbk", .toCharset = name}),
+                                {.fromCharset = name})
+                     .empty())
+        << name;
+  }
 }
 
 TEST(StreamConvertTest, TakesCharsetsAsGiven) {

@@ -152,8 +152,23 @@ TEST(LocalCodePageTest, Utf8) {
       {"\xED\xA0\x80", "???"},     // an encoded surrogate
       {"\xC0\xAF", "??"},          // an overlong form
       {"\xE4\xB8x", "?x"},
+      // Stray continuation bytes give more than the size estimated for well-formed text.
+      {"\x80\x80\x80", "???"},
+      {"\xE4\xB8\xAD\x80\xBF", "\xD6\xD0??"},
+      {"\xC3\x89\x89\xE4\xB8\xAD", "\xA8\xA6?\xD6\xD0"},
   };
   for (const Case& c : kCases) EXPECT_EQ(Hex(Utf8ToLocal(c.utf8)), Hex(c.local)) << Hex(c.utf8);
+  // Long runs, so the room for the result is grown while converting.
+  EXPECT_EQ(Utf8ToLocal(std::string(100000, '\x80')), std::string(100000, '?'));
+  std::string mixed;
+  std::string mixedLocal;
+  for (int i = 0; i < 20000; ++i) {
+    mixed +=
+        "\xE4\xB8\xAD\xBF\xF0\x9F\x98\x80"
+        "a";
+    mixedLocal += "\xD6\xD0???a";
+  }
+  EXPECT_EQ(Utf8ToLocal(mixed), mixedLocal);
   EXPECT_EQ(LocalToUtf8("\xD6\xD0\xCE\xC4\x80\xFF"),
             "\xE4\xB8\xAD\xE6\x96\x87\xE2\x82\xAC\xEF\xA3\xB5");
   EXPECT_EQ(LocalToUtf8(""), "");
