@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <mutex>
@@ -163,7 +164,10 @@ class HeaderBlock {
       if (space != std::string_view::npos) status_ = ToInteger(line.substr(space + 1));
     }
     if (current_.size() < static_cast<std::size_t>(kRawHeaderBufferSize)) {
+      // A bare CR inside a line becomes a space, so that CRLF only ever ends a line.
+      std::size_t from = current_.size();
       current_.append(line);
+      std::replace(current_.begin() + static_cast<std::ptrdiff_t>(from), current_.end(), '\r', ' ');
       current_.append("\r\n");
     }
     if (line.empty()) {
