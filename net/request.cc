@@ -321,19 +321,29 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   std::size_t n = size * count;
   request->activity += n;
   try {
-    if (!request->reserved) {
-      // One allocation for a body of announced length, so a large body is never copied.
-      request->reserved = true;
+    // Room for a body of announced length, taken in two steps so that a server announcing
+    // more than it sends gets no more than kFirstReserve: a large body is copied once, at most
+    // kFirstReserve bytes of it, and the buffer ends at its length.
+    constexpr std::size_t kFirstReserve = std::size_t{16} << 20;
+    std::size_t needed = request->body.size() + n;
+    if (needed > request->body.capacity()) {
       curl_off_t length = -1;
       curl_easy_getinfo(request->curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-      constexpr curl_off_t kMaxReserve = curl_off_t{1} << 32;
-      if (length > 0 && length <= kMaxReserve) {
-        request->body.reserve(static_cast<std::size_t>(length));
+      constexpr curl_off_t kMaxAnnounced = curl_off_t{64} << 30;  // beyond: grow as bytes come
+      auto announced = static_cast<std::size_t>(length > 0 && length <= kMaxAnnounced ? length : 0);
+      if (announced >= needed) {
+        std::size_t step = request->reserved ? announced : std::min(announced, kFirstReserve);
+        request->reserved = true;
+        try {
+          request->body.reserve(std::max(step, needed));
+        } catch (const std::exception&) {
+          // An announced length beyond memory: grow as the bytes come.
+        }
       }
     }
     request->body.insert(request->body.end(), data, data + n);
-  } catch (const std::bad_alloc&) {
-    return 0;  // ends the transfer; what arrived so far is kept
+  } catch (const std::exception&) {
+    return 0;  // out of memory: ends the transfer; what arrived so far is kept
   }
   return n;
 }

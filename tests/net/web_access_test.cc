@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/headers.h"
@@ -273,12 +274,15 @@ TEST_F(WebAccessTest, GathersAndMergesCookies) {
 // Omitted cookies use the process store, which carries a cookie to the next call; supplied
 // cookies (even empty) neither send nor store anything.
 TEST_F(WebAccessTest, ProcessCookieStore) {
-  ScriptedServer server([](int index, const std::string&) {
-    if (index == 0) return Reply{"HTTP/1.1 200 OK\r\nSet-Cookie: st=1; Path=/store\r\n\r\n"};
-    if (index == 2) return Reply{"HTTP/1.1 200 OK\r\nSet-Cookie: sup=2; Path=/store\r\n\r\n"};
+  // A path of its own for each run, since the store outlives a test.
+  static int run = 0;
+  const std::string path = "/store" + std::to_string(run++);
+  ScriptedServer server([&path](int index, const std::string&) {
+    if (index == 0) return Reply{"HTTP/1.1 200 OK\r\nSet-Cookie: st=1; Path=" + path + "\r\n\r\n"};
+    if (index == 2) return Reply{"HTTP/1.1 200 OK\r\nSet-Cookie: sup=2; Path=" + path + "\r\n\r\n"};
     return Reply{kOk};
   });
-  const std::string url = server.url("/store/x");
+  const std::string url = server.url(path + "/x");
   Text empty;
   WebAccess(url);                       // 0: stores st=1
   WebAccess(url);                       // 1: sends st=1
@@ -330,9 +334,10 @@ TEST_F(WebAccessTest, HeaderBlockLimit) {
     head += std::string(size - head.size() - 4, 'p') + "\r\n\r\n";
     ASSERT_EQ(head.size(), static_cast<std::size_t>(size));
     ScriptedServer server(Always(head + "tail"));
-    Text block = "old", received = "old";
+    Text block = "old", received = "old", cookies;  // supplied: the process store stays clean
     Bytes reply =
-        WebAccess(server.url("/"), {.receivedCookies = &received, .responseHeaders = &block});
+        WebAccess(server.url("/"),
+                  {.cookies = &cookies, .receivedCookies = &received, .responseHeaders = &block});
     EXPECT_EQ(AsString(reply), "tail");
     EXPECT_EQ(block, size == 4999 ? head : "");
     EXPECT_EQ(received, size == 4999 ? "big=1" : "");
@@ -391,6 +396,59 @@ TEST_F(WebAccessTest, StalledServerEndsAtTheReceiveLimit) {
     EXPECT_EQ(reply.size(), c.fill);
     EXPECT_EQ(block, c.block);
     EXPECT_NE(headers, "");  // the request was opened: the completed text is written back
+  }
+}
+
+// A listener whose queue is full never completes the handshake: the connect limit ends it.
+TEST_F(WebAccessTest, ConnectLimit) {
+  SetRequestSettings({.connectTimeoutMs = 300, .receiveIdleMs = 5000, .extraCaFile = ""});
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  // Fill the accept queue with connections nobody accepts.
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Text headers;
+  auto start = testing::Clock::now();
+  Bytes reply = WebAccess("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/",
+                          {.headers = &headers});
+  EXPECT_LT(testing::Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_TRUE(reply.empty());
+  EXPECT_NE(headers, "");
+  for (int fd : fillers) close(fd);
+  close(listener);
+}
+
+// Calls on several threads at once share the process cookie store safely.
+TEST_F(WebAccessTest, ConcurrentCallsShareTheStore) {
+  ScriptedServer server([](int index, const std::string&) {
+    if (index == 0) return Reply{"HTTP/1.1 200 OK\r\nSet-Cookie: par=1; Path=/par\r\n\r\n"};
+    return Reply{kOk};
+  });
+  WebAccess(server.url("/par/0"));
+  std::vector<std::thread> threads;
+  std::vector<std::string> replies(4);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i) replies[t] += AsString(WebAccess(server.url("/par/x")));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& reply : replies) EXPECT_EQ(reply, "okokokokok");
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 21u);
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_EQ(HeaderLine(requests[i], "Cookie"), "Cookie: par=1");
   }
 }
 
