@@ -33,15 +33,19 @@ constexpr char kSmallReply[] =
     "{\"short_url\":\"http://s.example/abc\",\"msg\":\"\"}";
 
 ScriptedServer& LargeServer() {
-  static ScriptedServer server([](int, const std::string&) {
-    return Reply{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kLargeBody) + "\r\n\r\n",
-                 kLargeBody};
-  });
+  static ScriptedServer server(
+      [](int, const std::string&) {
+        return Reply{
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kLargeBody) + "\r\n\r\n",
+            kLargeBody};
+      },
+      nullptr, /*record=*/false);
   return server;
 }
 
 ScriptedServer& SmallServer() {
-  static ScriptedServer server([](int, const std::string&) { return Reply{kSmallReply}; });
+  static ScriptedServer server([](int, const std::string&) { return Reply{kSmallReply}; }, nullptr,
+                               /*record=*/false);
   return server;
 }
 

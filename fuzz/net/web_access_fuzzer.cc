@@ -35,12 +35,14 @@ using testing::ScriptedServer;
 class ReplyServer {
  public:
   ReplyServer()
-      : server_([this](int, const std::string&) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          std::size_t n = next_++;
-          if (n < replies_.size()) return Reply{replies_[n]};
-          return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"};
-        }) {}
+      : server_(
+            [this](int, const std::string&) {
+              std::lock_guard<std::mutex> lock(mutex_);
+              std::size_t n = next_++;
+              if (n < replies_.size()) return Reply{replies_[n]};
+              return Reply{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"};
+            },
+            /*tls=*/nullptr, /*record=*/false) {}
   void Set(std::vector<std::string> replies) {
     std::lock_guard<std::mutex> lock(mutex_);
     replies_ = std::move(replies);

@@ -74,8 +74,9 @@ class ScriptedServer {
  public:
   using Script = std::function<Reply(int index, const std::string& request)>;
 
-  explicit ScriptedServer(Script script, const TlsIdentity* tls = nullptr)
-      : script_(std::move(script)) {
+  // record false: requests are not kept (for servers that answer without end).
+  explicit ScriptedServer(Script script, const TlsIdentity* tls = nullptr, bool record = true)
+      : script_(std::move(script)), record_(record) {
     signal(SIGPIPE, SIG_IGN);
     if (tls != nullptr) {
       ctx_ = SSL_CTX_new(TLS_server_method());
@@ -154,7 +155,7 @@ class ScriptedServer {
       }
       std::string request;
       if (ok && ReadRequest(peer, request)) {
-        {
+        if (record_) {
           std::lock_guard<std::mutex> lock(mutex_);
           requests_.push_back(request);
         }
@@ -224,6 +225,7 @@ class ScriptedServer {
   }
 
   Script script_;
+  bool record_;
   SSL_CTX* ctx_ = nullptr;
   int listen_ = -1;
   int port_ = 0;
