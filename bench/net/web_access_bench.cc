@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   quenbrel::RatioReporter reporter(
       {{"BM_WebAccessLargeBody/iterations:4", "BM_CurlCommandLargeBody/iterations:4"},
+       {"BM_WebAccessLargeBody/iterations:4", "BM_PlainEasyLargeBodyToMemory/iterations:4"},
        {"BM_WebAccessSmallPost", "BM_PlainEasySmallPost"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   quenbrel::ReportPeakMemory(argv[0]);
