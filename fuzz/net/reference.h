@@ -66,6 +66,24 @@ inline Text UserAgentFromHeaders(std::string_view headers) {
   return v;
 }
 
+// The cookies of a raw header block, step by step: split into lines, test each line's name with
+// TextLeftOf, cut the value with TextBetween or ReplaceText, join with "; " and drop the last.
+inline Text CollectSetCookies(std::string_view responseHeaders) {
+  Text received;
+  for (const Text& line : SplitText(responseHeaders, "\r\n")) {
+    if (CompareText(TextLeftOf(line, ": "), "Set-Cookie") != 0) continue;
+    Text value;
+    if (FindText(line, ";") != -1) {
+      value = TrimBoth(TextBetween(line, "Set-Cookie:", ";"));
+    } else {
+      value = TrimBoth(ReplaceText(line, "Set-Cookie:", {.matchCase = false}));
+    }
+    received += value;
+    received += "; ";
+  }
+  return TextLeft(received, TextLength(received) - 2);
+}
+
 }  // namespace quenbrel::reference
 
 #endif  // QUENBREL_FUZZ_NET_REFERENCE_H_
