@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -65,6 +66,18 @@ std::size_t ThreadStackBytes() {
   return size == 0 ? std::size_t{1} << 20 : size;
 }
 
+// The CPU clock of the calling thread, readable from other threads.
+clockid_t ThreadCpuClock() {
+  clockid_t clock;
+  return pthread_getcpuclockid(pthread_self(), &clock) == 0 ? clock : CLOCK_MONOTONIC;
+}
+
+std::int64_t CpuNanoseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
 // Promise reactions are never run: the engine has no event loop, and dropping them keeps queued
 // work from outliving the call that made it.
 class DroppingJobQueue : public JS::JobQueue {
@@ -85,12 +98,16 @@ class DroppingJobQueue : public JS::JobQueue {
 
 // Watches the calls of one context from a thread of its own. The context's thread announces each
 // call with Begin and End (atomic stores, a wake-up only when the watchdog sleeps); the watchdog
-// polls every few milliseconds while a call runs and, past the call's deadline or memory bound,
+// polls every few milliseconds while a call runs and, past the call's deadline (in CPU time of
+// the context's thread, so that a busy machine does not cut short a large reply's loading) or
+// its memory bound,
 // marks the call stopped and asks the context to run its interrupt callback, which then ends the
 // code with an uncatchable stop.
 class Watchdog {
  public:
-  explicit Watchdog(JSContext* cx) : cx_(cx), thread_([this] { Loop(); }) {}
+  // Watches the calls of cx, which runs on the calling thread.
+  explicit Watchdog(JSContext* cx)
+      : cx_(cx), clock_(ThreadCpuClock()), thread_([this] { Loop(); }) {}
   ~Watchdog() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -101,8 +118,8 @@ class Watchdog {
   }
 
   // Starts watching a new call; returns its number.
-  std::uint64_t Begin(Clock::duration timeLimit, std::size_t memoryLimit) {
-    deadline_.store((Clock::now() + timeLimit).time_since_epoch().count());
+  std::uint64_t Begin(std::chrono::nanoseconds timeLimit, std::size_t memoryLimit) {
+    deadline_.store(CpuNanoseconds(clock_) + timeLimit.count());
     memoryLimit_.store(memoryLimit);
     const std::uint64_t call = call_.load() + 1;
     call_.store(call);
@@ -143,7 +160,7 @@ class Watchdog {
         continue;
       }
       if (stopped_.load() == call) continue;
-      const bool late = Clock::now().time_since_epoch().count() >= deadline_.load();
+      const bool late = CpuNanoseconds(clock_) >= deadline_.load();
       const std::size_t resident = ResidentBytes();
       const bool large = resident > baseline && resident - baseline > memoryLimit_.load();
       if (late || large) {
@@ -154,7 +171,8 @@ class Watchdog {
   }
 
   JSContext* const cx_;
-  std::atomic<Clock::rep> deadline_{0};
+  const clockid_t clock_;
+  std::atomic<std::int64_t> deadline_{0};  // CPU time of the context's thread, nanoseconds
   std::atomic<std::size_t> memoryLimit_{0};
   std::atomic<std::uint64_t> call_{0};
   std::atomic<std::uint64_t> stopped_{0};
@@ -246,6 +264,12 @@ bool ThreadContext::OnInterrupt(JSContext*) {
   return !context->watchdog_->Stopped(context->call_);
 }
 
+// The bounds in force, read at the start of each call.
+std::atomic<std::int64_t> timeBaseMs{kTimeBase.count()};
+std::atomic<std::int64_t> timePerMegabyteMs{kTimePerMegabyte.count()};
+std::atomic<std::size_t> memoryBase{kMemoryBase};
+std::atomic<std::size_t> memoryPerByte{kMemoryPerByte};
+
 const JSClass kGlobalClass = {
     "global", JSCLASS_GLOBAL_FLAGS, &JS::DefaultGlobalClassOps, nullptr, nullptr, nullptr};
 
@@ -299,6 +323,20 @@ class ScriptEngine::Realm {
   JS::PersistentRootedObject global_;
 };
 
+void SetSandboxBounds(const SandboxBounds& bounds) {
+  timeBaseMs.store(bounds.timeBase.count());
+  timePerMegabyteMs.store(bounds.timePerMegabyte.count());
+  memoryBase.store(bounds.memoryBase);
+  memoryPerByte.store(bounds.memoryPerByte);
+}
+
+SandboxBounds GetSandboxBounds() {
+  return {.timeBase = std::chrono::milliseconds(timeBaseMs.load()),
+          .timePerMegabyte = std::chrono::milliseconds(timePerMegabyteMs.load()),
+          .memoryBase = memoryBase.load(),
+          .memoryPerByte = memoryPerByte.load()};
+}
+
 std::shared_ptr<ScriptEngine> ScriptEngine::Create() {
   ThreadContext* context = ThreadContext::Get();
   if (context == nullptr) return nullptr;
@@ -340,16 +378,23 @@ ScriptEngine::Result ScriptEngine::Run(std::string_view code, Kind kind, bool ke
 
   JSAutoRealm entered(cx, realm_->global());
   const std::u16string source = LocalToUtf16(code);
-  const std::size_t bytes = code.size();
+  // Reads of a large value loaded earlier take time in proportion to it, so the bounds count the
+  // larger of this code and the largest code run in this engine.
+  largestCode_ = std::max(largestCode_, code.size());
+  const std::size_t bytes = largestCode_;
 
-  // The heap may grow by the allowance from where it stands now, whatever other engines of the
-  // thread hold.
-  const std::size_t allowance = kMemoryBase + kMemoryPerByte * bytes;
+  // Resident memory may grow by the allowance; the watchdog stops the code past it. The heap
+  // (part of resident memory) gets a hard cap above that, from where it stands now, whatever
+  // other engines of the thread hold: a heap that runs into its cap makes the collector thrash
+  // before it fails, so the cap is only the backstop.
+  const SandboxBounds bounds = GetSandboxBounds();
+  const std::size_t allowance = bounds.memoryBase + bounds.memoryPerByte * bytes;
   const std::size_t heap = JS_GetGCParameter(cx, JSGC_BYTES);
-  const std::size_t cap = std::min<std::size_t>(heap + allowance, 0xFFFFFFFFu);
+  const std::size_t cap = std::min<std::size_t>(heap + 2 * allowance, 0xFFFFFFFFu);
   JS_SetGCParameter(cx, JSGC_MAX_BYTES, static_cast<std::uint32_t>(cap));
 
-  const auto timeLimit = kTimeBase + kTimePerMegabyte * bytes / (1 << 20);
+  const auto timeLimit =
+      bounds.timeBase + bounds.timePerMegabyte * static_cast<std::int64_t>(bytes) / (1 << 20);
   context->set_call(context->watchdog().Begin(timeLimit, allowance));
 
   bool ok = true;

@@ -12,11 +12,15 @@
 // Eval runs under these bounds:
 //   - the global holds the standard ECMAScript built-ins only: no host functions, no WebAssembly,
 //     no shared memory; promise reactions are dropped, never run;
-//   - time: kTimeBase plus kTimePerMegabyte for each megabyte of code text. When it runs out the
-//     code is stopped; a stop cannot be caught by the code;
-//   - memory: the garbage-collected heap may grow by kMemoryBase plus kMemoryPerByte for each
-//     byte of code text, and so may the process's resident memory (which counts the string and
-//     array storage that the heap does not); past either the code is stopped;
+//   - time (SandboxBounds below): timeBase plus timePerMegabyte for each megabyte of code, counted
+//   in CPU time of the
+//     running thread (the code cannot wait for anything, so on an idle machine that is the time
+//     the caller waits). When it runs out the code is stopped; a stop cannot be caught;
+//   - memory: the garbage-collected heap may grow by memoryBase plus memoryPerByte for each
+//     byte of code, and so may the process's resident memory (which counts the string and array
+//     storage that the heap does not); past either the code is stopped;
+//   - the code counted is the larger of the call's own code text and the largest code text run
+//     in the engine so far, so that reading a large value takes the bounds its loading had;
 //   - native stack: deep recursion and deep nesting end in an error, never in a crash.
 // A stop, a script error or a result that cannot be converted yields the empty result (empty
 // text, 0, false); the engine keeps its variables and answers the next call normally.
@@ -45,9 +49,20 @@ namespace quenbrel {
 
 // Time and memory bounds of one AddCode or Eval, by the length of its code text in bytes.
 inline constexpr std::chrono::milliseconds kTimeBase{1000};
-inline constexpr std::chrono::milliseconds kTimePerMegabyte{100};
+inline constexpr std::chrono::milliseconds kTimePerMegabyte{200};
 inline constexpr std::size_t kMemoryBase = std::size_t{512} << 20;
 inline constexpr std::size_t kMemoryPerByte = 32;
+
+struct SandboxBounds {
+  std::chrono::milliseconds timeBase = kTimeBase;
+  std::chrono::milliseconds timePerMegabyte = kTimePerMegabyte;
+  std::size_t memoryBase = kMemoryBase;
+  std::size_t memoryPerByte = kMemoryPerByte;
+};
+// Replaces the bounds of the calls that start from now on, on every thread (tests use a shorter
+// time base, for example). The bounds above hold until the first call of this.
+void SetSandboxBounds(const SandboxBounds& bounds);
+SandboxBounds GetSandboxBounds();
 
 class ScriptEngine {
  public:
@@ -97,6 +112,7 @@ class ScriptEngine {
 
   std::unique_ptr<Realm> realm_;
   bool lastCallStopped_ = false;
+  std::size_t largestCode_ = 0;
 };
 
 }  // namespace quenbrel
