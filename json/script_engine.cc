@@ -193,6 +193,7 @@ class ThreadContext {
   ~ThreadContext() {
     watchdog_.reset();
     compiled_.clear();
+    zoneAnchor_.reset();
     // Engines still alive at thread end keep the context; it then lives until the process ends.
     if (cx_ != nullptr && liveEngines_ == 0) JS_DestroyContext(cx_);
   }
@@ -202,6 +203,20 @@ class ThreadContext {
   std::uint64_t call() const { return call_; }
   void set_call(std::uint64_t call) { call_ = call; }
   std::unordered_map<std::string, RefPtr<JS::Stencil>>& compiled() { return compiled_; }
+  // The first global of the thread, kept for the thread's life: later globals join its zone, so
+  // that the collector sees released engines as ordinary garbage of one zone (a zone per global
+  // would leave each released global uncollected, and every new one slower).
+  JSObject* zoneAnchor() const { return zoneAnchor_ ? zoneAnchor_->get() : nullptr; }
+  void set_zoneAnchor(JSObject* global) {
+    zoneAnchor_ = std::make_unique<JS::PersistentRootedObject>(cx_, global);
+  }
+  // Sets the heap cap when it moves by more than a little: setting it walks every zone.
+  void SetHeapCap(std::size_t cap) {
+    const std::size_t step = std::size_t{64} << 20;
+    if (cap + step > heapCap_ && cap < heapCap_ + step) return;
+    heapCap_ = cap;
+    JS_SetGCParameter(cx_, JSGC_MAX_BYTES, static_cast<std::uint32_t>(cap));
+  }
   void EngineMade() { ++liveEngines_; }
   void EngineReleased() { --liveEngines_; }
 
@@ -215,6 +230,8 @@ class ThreadContext {
   std::unique_ptr<Watchdog> watchdog_;
   std::uint64_t call_ = 0;  // the call now running, 0 between calls
   std::unordered_map<std::string, RefPtr<JS::Stencil>> compiled_;
+  std::unique_ptr<JS::PersistentRootedObject> zoneAnchor_;
+  std::size_t heapCap_ = 0xFFFFFFFFu;
   int liveEngines_ = 0;
 };
 
@@ -241,9 +258,14 @@ ThreadContext* ThreadContext::Get() {
 }
 
 bool ThreadContext::Start() {
-  cx_ = JS_NewContext(JS::DefaultHeapMaxBytes);
+  // No cap between calls, where no script runs; each call sets its own (see Run).
+  cx_ = JS_NewContext(0xFFFFFFFFu);
   if (cx_ == nullptr) return false;
   JS::ContextOptionsRef(cx_).setWasm(false);
+  // Collect a released engine's garbage soon: each holds a few hundred kilobytes, and documents
+  // are made and released one after another.
+  JS_SetGCParameter(cx_, JSGC_ALLOCATION_THRESHOLD, 4);
+  JS_SetGCParameter(cx_, JSGC_MALLOC_THRESHOLD_BASE, 4);
   const std::size_t stack = ThreadStackBytes();
   JS_SetNativeStackQuota(cx_, std::min(stack / 2, std::size_t{4} << 20));
   if (!JS::InitSelfHostedCode(cx_)) {
@@ -314,6 +336,7 @@ class ScriptEngine::Realm {
   ~Realm() {
     global_.reset();
     context_->EngineReleased();
+    JS_MaybeGC(context_->cx());
   }
   ThreadContext* context() const { return context_; }
   JSObject* global() const { return global_; }
@@ -342,12 +365,16 @@ std::shared_ptr<ScriptEngine> ScriptEngine::Create() {
   if (context == nullptr) return nullptr;
   JSContext* cx = context->cx();
   JS::RealmOptions options;
+  if (JSObject* anchor = context->zoneAnchor()) {
+    options.creationOptions().setNewCompartmentInExistingZone(anchor);
+  }
   JS::RootedObject global(
       cx, JS_NewGlobalObject(cx, &kGlobalClass, nullptr, JS::FireOnNewGlobalHook, options));
   if (global == nullptr) {
     JS_ClearPendingException(cx);
     return nullptr;
   }
+  if (context->zoneAnchor() == nullptr) context->set_zoneAnchor(global);
   return std::shared_ptr<ScriptEngine>(new ScriptEngine(std::make_unique<Realm>(context, global)));
 }
 
@@ -391,7 +418,7 @@ ScriptEngine::Result ScriptEngine::Run(std::string_view code, Kind kind, bool ke
   const std::size_t allowance = bounds.memoryBase + bounds.memoryPerByte * bytes;
   const std::size_t heap = JS_GetGCParameter(cx, JSGC_BYTES);
   const std::size_t cap = std::min<std::size_t>(heap + 2 * allowance, 0xFFFFFFFFu);
-  JS_SetGCParameter(cx, JSGC_MAX_BYTES, static_cast<std::uint32_t>(cap));
+  context->SetHeapCap(cap);
 
   const auto timeLimit =
       bounds.timeBase + bounds.timePerMegabyte * static_cast<std::int64_t>(bytes) / (1 << 20);
@@ -445,7 +472,6 @@ ScriptEngine::Result ScriptEngine::Run(std::string_view code, Kind kind, bool ke
   lastCallStopped_ = context->watchdog().Stopped(context->call());
   context->set_call(0);
   JS_ClearPendingException(cx);
-  JS_SetGCParameter(cx, JSGC_MAX_BYTES, 0xFFFFFFFFu);
   if (!ok) result = Result{};
   // A stop may leave much garbage behind (a memory bomb): give it back now.
   if (lastCallStopped_) JS_GC(cx);

@@ -12,16 +12,19 @@
 #include <benchmark/benchmark.h>
 #include <js/CompilationAndEvaluation.h>
 #include <js/Context.h>
+#include <js/Conversions.h>
 #include <js/GlobalObject.h>
 #include <js/Initialization.h>
 #include <js/PropertyAndElement.h>
 #include <js/SourceText.h>
+#include <js/Stack.h>
 #include <jsapi.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -79,8 +82,12 @@ class BareEngine {
     return seconds_;
   }
   void Loop() {
-    JSContext* cx = JS_NewContext(JS::DefaultHeapMaxBytes);
-    JS::InitSelfHostedCode(cx);
+    JSContext* cx = JS_NewContext(0xFFFFFFFFu);
+    if (cx != nullptr) JS_SetNativeStackQuota(cx, 1 << 20);  // the thread has 8 MB
+    if (cx == nullptr || !JS::InitSelfHostedCode(cx)) {
+      std::fprintf(stderr, "the bare engine cannot start\n");
+      std::abort();
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
       changed_.wait(lock, [this] { return pending_; });
@@ -134,6 +141,10 @@ void RunBare(benchmark::State& state, const std::function<void(JSContext*)>& wor
   for (auto _ : state) {
     state.SetIterationTime(Bare().Run([&work](JSContext* cx) {
       JS::RootedObject global(cx, NewGlobal(cx));
+      if (global == nullptr) {
+        std::fprintf(stderr, "the bare engine cannot make a global\n");
+        std::abort();
+      }
       JSAutoRealm realm(cx, global);
       work(cx);
     }));
