@@ -45,9 +45,21 @@ bool JsonDocument::Parse(std::string_view text) {
 
 Text JsonDocument::ToJson() { return EvalText(ConcatTexts("JSON.stringify(", name_, ")")); }
 
-void JsonDocument::SetText(std::string_view, std::string_view, bool) {}
-void JsonDocument::SetJson(std::string_view, std::string_view) {}
-void JsonDocument::SetNumber(std::string_view, double) {}
+void JsonDocument::SetText(std::string_view path, std::string_view value, bool asJson) {
+  if (!asJson) {
+    Eval(ConcatTexts(Dotted(path), "='", value, "'"));
+    return;
+  }
+  Eval(ConcatTexts(Dotted(path), "= eval(", value.empty() ? "{}" : value, ")"));
+}
+
+void JsonDocument::SetJson(std::string_view path, std::string_view value) {
+  Eval(ConcatTexts(Dotted(path), "= eval(", value, ")"));
+}
+
+void JsonDocument::SetNumber(std::string_view path, double value) {
+  Eval(ConcatTexts(Dotted(path), "=", ToText(value)));
+}
 
 Text JsonDocument::Dotted(std::string_view path) const { return ConcatTexts(name_, ".", path); }
 
@@ -97,7 +109,12 @@ int JsonDocument::GetCount(std::string_view path) {
   return static_cast<int>(std::trunc(count));
 }
 
-void JsonDocument::AppendItem(std::string_view, std::string_view, bool) {}
+void JsonDocument::AppendItem(std::string_view value, std::string_view path, bool asJson) {
+  const Text p = OptionalDotted(path);
+  const std::string_view q = asJson ? "" : "'";
+  Eval(ConcatTexts("if (Object.prototype.toString.call(", p, ") != '[object Array]') { ", p,
+                   "=new Array();} ", p, ".push(", q, value, q, ")"));
+}
 
 std::unique_ptr<JsonDocument> JsonDocument::GetItemObject(int index, std::string_view path) {
   return ObjectFrom(ConcatTexts("JSON.stringify(", OptionalDotted(path), "[", ToText(index), "])"));
@@ -109,11 +126,38 @@ Text JsonDocument::GetItemText(int index, std::string_view path, bool asJson) {
   return EvalText(ConcatTexts(p, "[", ToText(index), "]"));
 }
 
-void JsonDocument::SetItem(int, std::string_view, bool) {}
-void JsonDocument::RemoveItem(int) {}
-void JsonDocument::RemoveItemByPath(std::string_view) {}
-void JsonDocument::Reset(JsonType) {}
-void JsonDocument::SetRoot(std::string_view, bool) {}
+void JsonDocument::SetItem(int index, std::string_view value, bool asJson) {
+  const std::string_view q = asJson ? "" : "'";
+  Eval(ConcatTexts(name_, "[", ToText(index), "]=", q, value, q));
+}
+
+void JsonDocument::RemoveItem(int index) {
+  Eval(ConcatTexts(name_, ".splice(", ToText(index), ",1)"));
+}
+
+void JsonDocument::RemoveItemByPath(std::string_view path) {
+  const Text base = TextLeftOf(path, "[");
+  const Text indexText = TextBetween(path, "[", "]");
+  JsonDocument temporary;
+  const Text arrayText = GetText(base, true);
+  temporary.Parse(arrayText);
+  temporary.RemoveItem(ToInteger(indexText));
+  SetJson(base, temporary.ToJson());
+  temporary.Destroy();
+}
+
+void JsonDocument::Reset(JsonType kind) {
+  if (kind == JsonType::Null || kind == JsonType::Object) {
+    Eval(ConcatTexts("var ", name_, "={}"));
+  } else if (kind == JsonType::Array) {
+    Eval(ConcatTexts("var ", name_, "=new Array()"));
+  }
+}
+
+void JsonDocument::SetRoot(std::string_view value, bool asJson) {
+  const std::string_view q = asJson ? "" : "'";
+  EvalBoolean(ConcatTexts(name_, "=", q, value, q));
+}
 
 bool JsonDocument::Exists(std::string_view path) {
   return EvalBoolean(ConcatTexts(Dotted(path), " !=null"));
@@ -143,6 +187,6 @@ JsonType JsonDocument::GetType(std::string_view path) {
   return JsonType::Other;
 }
 
-void JsonDocument::Clear() {}
+void JsonDocument::Clear() { Eval(ConcatTexts(name_, "={}")); }
 
 }  // namespace quenbrel

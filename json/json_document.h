@@ -28,7 +28,10 @@
 // Copy shares the engine: a change made through either document is seen through both. GetObject
 // and GetItemObject instead rebuild the member from its JSON text in an engine of their own.
 //
-// The editing operations (SetText to Clear) are part of the interface but do nothing yet.
+// Editing: values are texts inserted verbatim, between single quotes unless asJson (then they
+// run as code); nothing is escaped, so a value with a single quote or a line break changes
+// nothing, and a backslash sequence in a quoted value is read as a JavaScript escape. A statement
+// that fails changes nothing.
 //
 // Thread safety: a document, its copies and the documents it makes belong to the thread that
 // constructed it.
@@ -77,9 +80,12 @@ class JsonDocument {
   // The whole value as compact JSON.
   virtual Text ToJson();
 
-  // Editing (not yet implemented; these do nothing).
+  // Sets the member to the text value (with asJson: to the value of the code value, an empty
+  // value counting as {}).
   virtual void SetText(std::string_view path, std::string_view value, bool asJson = false);
+  // Sets the member to the value of the code value.
   virtual void SetJson(std::string_view path, std::string_view value);
+  // Sets the member to the number, as ToText of a real writes it (13 significant digits).
   virtual void SetNumber(std::string_view path, double value);
 
   // The member as a number: numbers as they are, booleans 1 or 0, numeric strings converted;
@@ -96,19 +102,25 @@ class JsonDocument {
   // cannot be evaluated.
   virtual int GetCount(std::string_view path = {});
 
-  virtual void AppendItem(std::string_view value, std::string_view path = {},
-                          bool asJson = false);  // editing: does nothing yet
+  // Appends value to the array at path (the document itself when empty), which first becomes
+  // a new empty array when it is not one.
+  virtual void AppendItem(std::string_view value, std::string_view path = {}, bool asJson = false);
 
   // As GetObject, for element index of the array at path (the document itself when empty).
   virtual std::unique_ptr<JsonDocument> GetItemObject(int index, std::string_view path = {});
   // Element index of the array at path (the document itself when empty) as text, or its JSON.
   virtual Text GetItemText(int index, std::string_view path = {}, bool asJson = false);
 
-  // Editing (not yet implemented; these do nothing).
+  // Sets element index of the document itself.
   virtual void SetItem(int index, std::string_view value, bool asJson = false);
+  // Removes element index of the document itself.
   virtual void RemoveItem(int index);
+  // Removes the element named by a path "base[index]" (only the first bracket pair counts); the
+  // array is written back rebuilt from its JSON text.
   virtual void RemoveItemByPath(std::string_view path);
+  // Null or Object: the value becomes {}; Array: []; any other code: nothing changes.
   virtual void Reset(JsonType kind);
+  // Replaces the whole value by the text value (with asJson: by the value of the code value).
   virtual void SetRoot(std::string_view value, bool asJson = false);
 
   // True when the member is there and not null.
@@ -119,7 +131,8 @@ class JsonDocument {
   // The type code of the member at path (the document itself when empty).
   virtual JsonType GetType(std::string_view path = {});
 
-  virtual void Clear();  // editing: does nothing yet
+  // The value becomes {}.
+  virtual void Clear();
 
   virtual ~JsonDocument();
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "charset/codepage.h"
@@ -239,6 +240,87 @@ TEST(JsonDocumentTest, SubDocuments) {
     EXPECT_EQ(sub->GetType(), JsonType::Null);
     EXPECT_TRUE(sub->Parse("[1]"));  // and is a working document
   }
+}
+
+}  // namespace
+}  // namespace quenbrel
+
+namespace quenbrel {
+namespace {
+
+struct EditCase {
+  const char* name;
+  const char* start;  // loaded with Parse
+  std::function<void(JsonDocument&)> edit;
+  Text json;  // ToJson afterwards
+};
+
+TEST(JsonDocumentTest, Edits) {
+  const EditCase cases[] = {
+      {"append to a fresh document", nullptr, [](JsonDocument& d) { d.AppendItem("a"); },
+       R"(["a"])"},
+      {"append code twice", "{}",
+       [](JsonDocument& d) {
+         d.AppendItem("1", "list", true);
+         d.AppendItem("1", "list", true);
+       },
+       R"({"list":[1,1]})"},
+      {"append to a string member", R"({"s":"x"})", [](JsonDocument& d) { d.AppendItem("y", "s"); },
+       R"({"s":["y"]})"},
+      {"text with a single quote", R"({"a":"x"})", [](JsonDocument& d) { d.SetText("a", "it's"); },
+       R"({"a":"x"})"},
+      {"text with a line break", R"({"a":"x"})", [](JsonDocument& d) { d.SetText("a", "1\n2"); },
+       R"({"a":"x"})"},
+      {"backslash escapes", "{}", [](JsonDocument& d) { d.SetText("a", "1\\n2"); },
+       R"({"a":"1\n2"})"},
+      {"empty code is an object", "{}", [](JsonDocument& d) { d.SetText("a", "", true); },
+       R"({"a":{}})"},
+      {"below a missing member", "{}", [](JsonDocument& d) { d.SetText("x.y", "v"); }, "{}"},
+      {"a new member", R"({"a":1})", [](JsonDocument& d) { d.SetText("b", "v"); },
+       R"({"a":1,"b":"v"})"},
+      {"json", "{}", [](JsonDocument& d) { d.SetJson("o", "{a:[1, 'x']}"); },
+       R"({"o":{"a":[1,"x"]}})"},
+      {"invalid json", R"({"o":1})", [](JsonDocument& d) { d.SetJson("o", "{a:"); }, R"({"o":1})"},
+      {"numbers", "{}",
+       [](JsonDocument& d) {
+         d.SetNumber("n", 0.1);
+         d.SetNumber("m", 1.23456789012345678);
+       },
+       R"({"n":0.1,"m":1.234567890123})"},
+      {"remove by path", R"({"list":[1,2,3]})",
+       [](JsonDocument& d) { d.RemoveItemByPath("list[1]"); }, R"({"list":[1,3]})"},
+      {"remove by path past the end", R"({"list":[1,2,3]})",
+       [](JsonDocument& d) { d.RemoveItemByPath("list[5]"); }, R"({"list":[1,2,3]})"},
+      {"remove by path, first index only", R"({"list":[[1,2],[3,4]]})",
+       [](JsonDocument& d) { d.RemoveItemByPath("list[0][1]"); }, R"({"list":[[3,4]]})"},
+      {"remove an element", "[1,2,3]", [](JsonDocument& d) { d.RemoveItem(0); }, "[2,3]"},
+      {"set elements", R"(["a","x"])",
+       [](JsonDocument& d) {
+         d.SetItem(1, "b");
+         d.SetItem(2, "{k:1}", true);
+       },
+       R"(["a","b",{"k":1}])"},
+      {"reset to an array", R"({"a":1})", [](JsonDocument& d) { d.Reset(JsonType::Array); }, "[]"},
+      {"reset to null", "[1]", [](JsonDocument& d) { d.Reset(JsonType::Null); }, "{}"},
+      {"reset with code 3", R"({"a":1})", [](JsonDocument& d) { d.Reset(JsonType{3}); },
+       R"({"a":1})"},
+      {"clear", "[1]", [](JsonDocument& d) { d.Clear(); }, "{}"},
+      {"root as code", "{}", [](JsonDocument& d) { d.SetRoot("42", true); }, "42"},
+      {"root as text", "{}", [](JsonDocument& d) { d.SetRoot("42"); }, R"("42")"},
+  };
+  for (const EditCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    JsonDocument doc;
+    if (c.start != nullptr) {
+      ASSERT_TRUE(doc.Parse(c.start));
+    }
+    c.edit(doc);
+    EXPECT_EQ(doc.ToJson(), c.json);
+  }
+  // A number set is read back rounded.
+  JsonDocument doc;
+  doc.SetNumber("n", 0.1);
+  EXPECT_EQ(doc.GetText("n"), "0.1");
 }
 
 }  // namespace
