@@ -1,6 +1,7 @@
 #include "net/request.h"
 
 #include <curl/curl.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -26,6 +27,18 @@ struct Connection {
 };
 
 namespace {
+
+// Asks for huge pages on the room of body beyond its bytes, before it is first touched: a large
+// body then takes a few hundred page faults instead of one per 4 KiB. Only advice; the kernel may
+// decline it.
+void AdviseHugePages(const Bytes& body) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  auto begin = reinterpret_cast<std::uintptr_t>(body.data() + body.size());
+  auto end = reinterpret_cast<std::uintptr_t>(body.data() + body.capacity());
+  begin = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  end &= ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -336,12 +349,14 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
         request->reserved = true;
         try {
           request->body.reserve(std::max(step, needed));
+          AdviseHugePages(request->body);
         } catch (const std::exception&) {
           // An announced length beyond memory: grow as the bytes come.
         }
       }
     }
-    request->body.insert(request->body.end(), data, data + n);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);  // a plain memcpy
+    request->body.insert(request->body.end(), bytes, bytes + n);
   } catch (const std::exception&) {
     return 0;  // out of memory: ends the transfer; what arrived so far is kept
   }
