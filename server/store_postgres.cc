@@ -12,6 +12,15 @@
 namespace quenbrel::internal {
 namespace {
 
+void IgnoreNotice(void*, const char*) {}
+
+// A new connection whose notices ("relation already exists, skipping") are not printed.
+PGconn* Open(const std::string& url) {
+  PGconn* c = PQconnectdb(url.c_str());
+  PQsetNoticeProcessor(c, IgnoreNotice, nullptr);
+  return c;
+}
+
 class PostgresStore final : public SqlStore {
  public:
   PostgresStore(std::string url, int size) : url_(std::move(url)), size_(size) {}
@@ -21,7 +30,7 @@ class PostgresStore final : public SqlStore {
 
   // Opens the first connection and makes the schema.
   bool Start(std::string* error) {
-    PGconn* c = PQconnectdb(url_.c_str());
+    PGconn* c = Open(url_);
     if (PQstatus(c) != CONNECTION_OK) {
       *error = std::string("cannot connect to PostgreSQL: ") + PQerrorMessage(c);
       PQfinish(c);
@@ -84,7 +93,7 @@ class PostgresStore final : public SqlStore {
     } else {
       ++opened_;
       lock.unlock();
-      c = PQconnectdb(url_.c_str());
+      c = Open(url_);
     }
     if (PQstatus(c) == CONNECTION_OK) return c;
     PQfinish(c);
