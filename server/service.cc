@@ -97,7 +97,7 @@ Service::Service(Store& store, ServiceOptions options)
   for (const std::string& base : options_.ownOrigins) {
     if (std::optional<Origin> o = OriginOf(base)) origins_.push_back(*o);
   }
-  dummyHash_ = HashPassword("quenbrel: no such account");
+  dummyHash_ = HashPassword("quenbrel: no such account", options_.accountCost);
   flusher_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(visitMutex_);
     while (!stopping_) {

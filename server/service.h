@@ -76,6 +76,7 @@ struct ServiceOptions {
   std::chrono::seconds failureWindow{60};
   std::chrono::seconds credentialTtl{300};  // how long a verified account is remembered
   std::chrono::milliseconds visitFlushInterval{1000};
+  PasswordCost accountCost;  // the cost of the stored hashes, matched for unknown accounts
 };
 
 class Service {
