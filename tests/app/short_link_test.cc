@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
@@ -329,6 +330,32 @@ TEST_F(ShortLinkTest, WaitCursorAndBlockedWindowDuringTheRequest) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(queuedRan.load());
   EXPECT_FALSE(queuedRanDuringClick.load());
+}
+
+// A click that arrives while a request runs waits for it, then makes a complete request of its
+// own (handled inside the first, it would finish first and write its message first).
+TEST_F(ShortLinkTest, ClickDuringTheRequestRunsAfterIt) {
+  auto* button = window_->findChild<QPushButton*>(Qs("按钮_生成"));
+  const QPointF centre(button->width() / 2.0, button->height() / 2.0);
+  ScriptedService service([&](int index, const std::string&) {
+    if (index == 0) {
+      for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(
+            button,
+            new QMouseEvent(type, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                            Qt::NoModifier));
+      }
+    }
+    return Json(R"({"short_url":"s)" + std::to_string(index) + R"(","msg":")" +
+                std::to_string(index) + "\"}");
+  });
+  SetServiceHostForTesting(service.host());
+  ClickGenerate();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(service.requests().size(), 2u);
+  EXPECT_EQ(Caption(), "Quenbrel:0:1");
+  EXPECT_EQ(Result(), "s1");
 }
 
 // Replies that never end or eat memory are stopped by the script sandbox; the window is left as
