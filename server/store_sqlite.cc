@@ -1,0 +1,162 @@
+// The SQLite back end: one file in WAL mode, a pool of reading connections and one writer.
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "server/sql_store.h"
+
+namespace quenbrel::internal {
+namespace {
+
+// One connection and its prepared statements, keyed on the address of their SQL literal.
+class Connection {
+ public:
+  explicit Connection(sqlite3* db) : db_(db) {}
+  ~Connection() {
+    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    sqlite3_close(db_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  QueryResult Run(const char* sql, std::initializer_list<std::string_view> params) {
+    QueryResult result;
+    sqlite3_stmt*& stmt = statements_[sql];
+    if (stmt == nullptr &&
+        sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+      statements_.erase(sql);
+      return result;
+    }
+    int index = 1;
+    for (std::string_view p : params) {
+      sqlite3_bind_text(stmt, index++, p.data(), static_cast<int>(p.size()), SQLITE_STATIC);
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      std::vector<std::string>& row = result.rows.emplace_back();
+      const int columns = sqlite3_column_count(stmt);
+      for (int c = 0; c < columns; ++c) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        row.emplace_back(text ? std::string(text, sqlite3_column_bytes(stmt, c)) : std::string());
+      }
+    }
+    result.ok = rc == SQLITE_DONE;
+    result.changes = sqlite3_changes(db_);
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return result;
+  }
+
+ private:
+  sqlite3* db_;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
+};
+
+std::unique_ptr<Connection> Connect(const std::string& path, std::string* error) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  // WAL lets readers run beside the writer; synchronous=FULL makes every commit reach the disk
+  // before it returns, so an acknowledged link survives a crash or a power loss.
+  char* message = nullptr;
+  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                   &message) != SQLITE_OK) {
+    *error = "cannot set up " + path + ": " + (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return std::make_unique<Connection>(db);
+}
+
+class SqliteStore final : public SqlStore {
+ public:
+  SqliteStore(std::string path, std::unique_ptr<Connection> writer, int readers)
+      : path_(std::move(path)), writer_(std::move(writer)), max_readers_(readers) {}
+
+ protected:
+  QueryResult Query(bool write, const char* sql,
+                    std::initializer_list<std::string_view> params) override {
+    if (write) {
+      std::lock_guard<std::mutex> lock(write_mutex_);
+      return writer_->Run(sql, params);
+    }
+    std::unique_ptr<Connection> reader = AcquireReader();
+    if (!reader) return {};
+    QueryResult result = reader->Run(sql, params);
+    ReleaseReader(std::move(reader));
+    return result;
+  }
+
+ private:
+  std::unique_ptr<Connection> AcquireReader() {
+    std::unique_lock<std::mutex> lock(pool_mutex_);
+    pool_cv_.wait(lock, [&] { return !idle_.empty() || opened_ < max_readers_; });
+    if (!idle_.empty()) {
+      std::unique_ptr<Connection> c = std::move(idle_.back());
+      idle_.pop_back();
+      return c;
+    }
+    ++opened_;
+    lock.unlock();
+    std::string error;
+    std::unique_ptr<Connection> c = Connect(path_, &error);
+    if (!c) {
+      lock.lock();
+      --opened_;
+      pool_cv_.notify_one();
+    }
+    return c;
+  }
+
+  void ReleaseReader(std::unique_ptr<Connection> c) {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    idle_.push_back(std::move(c));
+    pool_cv_.notify_one();
+  }
+
+  const std::string path_;
+  std::mutex write_mutex_;
+  std::unique_ptr<Connection> writer_;
+  std::mutex pool_mutex_;
+  std::condition_variable pool_cv_;
+  std::vector<std::unique_ptr<Connection>> idle_;
+  int opened_ = 0;
+  const int max_readers_;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const StoreOptions& options, std::string* error) {
+  if (options.dataDir.empty()) {
+    *error = "no data folder given";
+    return nullptr;
+  }
+  // Make the folder and its parents, private to the user: it holds the password hashes.
+  for (size_t slash = 1; slash != std::string::npos;) {
+    slash = options.dataDir.find('/', slash + 1);
+    mkdir(options.dataDir.substr(0, slash).c_str(), 0700);
+  }
+  const std::string path = options.dataDir + "/quenbrel.db";
+  std::unique_ptr<Connection> writer = Connect(path, error);
+  if (!writer) return nullptr;
+  for (const char* statement : kSchema) {
+    if (!writer->Run(statement, {}).ok) {
+      *error = "cannot create the schema in " + path;
+      return nullptr;
+    }
+  }
+  return std::make_unique<SqliteStore>(path, std::move(writer), std::max(1, options.connections));
+}
+
+}  // namespace quenbrel::internal
