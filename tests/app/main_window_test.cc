@@ -3,7 +3,11 @@
 
 #include "app/main_window.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "app/help_settings.h"
+#include "app/short_link_testing.h"
 
 // Readable failure messages for the Qt values compared below.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -39,6 +44,19 @@ void PrintTo(const QColor& c, std::ostream* out) { *out << c.name().toStdString(
 
 namespace quenbrel {
 namespace {
+
+// "127.0.0.1:<port>" of a loopback port that was free a moment ago and has nothing listening.
+std::string ClosedLoopbackHost() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
 
 // One QApplication for the whole run, made before the first test and deleted after the last.
 class QtEnvironment : public testing::Environment {
@@ -411,7 +429,10 @@ TEST_F(MainWindowTest, CaptionIsCodePage936AndShownAsSet) {
   EXPECT_EQ(GetCaption(*window_), "");
 }
 
-TEST_F(MainWindowTest, GenerateClickChangesNothingVisible) {
+// With no service listening, a click sends its request, gets nothing back and leaves the window
+// as it was. (The click's effects with a service behind it are tested with the action itself.)
+TEST_F(MainWindowTest, GenerateClickWithoutServiceChangesNothingVisible) {
+  SetServiceHostForTesting(ClosedLoopbackHost());
   SetEditText(*window_, "编辑框_longurl", "http://example.com/a");
   const QWidgetList windows_before = QApplication::topLevelWidgets();
   QSignalSpy clicks(Find<QPushButton>("按钮_生成"), &QPushButton::clicked);
@@ -427,6 +448,7 @@ TEST_F(MainWindowTest, GenerateClickChangesNothingVisible) {
   EXPECT_EQ(GetEditText(*window_, "编辑框_result"), "");
   EXPECT_EQ(QApplication::topLevelWidgets(), windows_before);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  SetServiceHostForTesting("");
 }
 
 TEST_F(MainWindowTest, NewWindowShowsPrefilledValuesAgain) {
