@@ -23,7 +23,7 @@ namespace quenbrel {
 struct HttpServerOptions {
   std::string listen = "127.0.0.1:8380";
   int threads = 16;
-  int connectionTimeoutSeconds = 15;
+  int connectionTimeoutSeconds = 30;
   bool log = true;
 };
 

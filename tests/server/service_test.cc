@@ -63,9 +63,11 @@ class ServiceTest : public ::testing::TestWithParam<Backend> {
     return options;
   }
 
-  void Open(ServiceOptions options = {}, int threads = 4) {
+  void Open(ServiceOptions options = {}, int threads = 16) {
     std::string error;
-    store_ = OpenStore(Storage(), &error);
+    StoreOptions storage = Storage();
+    storage.connections = threads + 1;
+    store_ = OpenStore(storage, &error);
     ASSERT_TRUE(store_) << error;
     if (store_->AddUser("kolm", HashPassword("kolm", kTestCost)) == StoreStatus::kOk) {
       ASSERT_EQ(store_->AddUser("张三", HashPassword("密码", kTestCost)), StoreStatus::kOk);
