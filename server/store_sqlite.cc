@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -74,8 +75,11 @@ std::unique_ptr<Connection> Connect(const std::string& path, std::string* error)
   // WAL lets readers run beside the writer; synchronous=FULL makes every commit reach the disk
   // before it returns, so an acknowledged link survives a crash or a power loss.
   char* message = nullptr;
-  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
-                   &message) != SQLITE_OK) {
+  // Checkpoints run on a thread of their own (see SqliteStore), never inside a commit.
+  if (sqlite3_exec(db,
+                   "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                   "PRAGMA wal_autocheckpoint=0;",
+                   nullptr, nullptr, &message) != SQLITE_OK) {
     *error = "cannot set up " + path + ": " + (message ? message : "");
     sqlite3_free(message);
     sqlite3_close(db);
@@ -87,12 +91,27 @@ std::unique_ptr<Connection> Connect(const std::string& path, std::string* error)
 // Writes go through one writer thread that commits them in batches: every write waiting when a
 // batch starts joins one transaction, and all of them are answered once its commit (one fsync)
 // has returned. So a write is durable before its caller learns its result, and concurrent
-// requests share the cost of the disk flush instead of queueing for one each.
+// requests share the cost of the disk flush instead of queueing for one each. The write-ahead
+// log is copied back into the database by a third connection every second (a passive
+// checkpoint, which waits for no one), so that no commit pays for it.
 class SqliteStore final : public SqlStore {
  public:
-  SqliteStore(std::string path, std::unique_ptr<Connection> writer, int readers)
-      : path_(std::move(path)), writer_(std::move(writer)), max_readers_(readers) {
+  SqliteStore(std::string path, std::unique_ptr<Connection> writer,
+              std::unique_ptr<Connection> checkpointer, int readers)
+      : path_(std::move(path)),
+        writer_(std::move(writer)),
+        checkpointer_(std::move(checkpointer)),
+        max_readers_(readers) {
     writer_thread_ = std::thread([this] { WriteLoop(); });
+    checkpoint_thread_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(write_mutex_);
+      while (!stopping_) {
+        checkpoint_cv_.wait_for(lock, std::chrono::seconds(1));
+        lock.unlock();
+        checkpointer_->Run("PRAGMA wal_checkpoint(PASSIVE)", {});
+        lock.lock();
+      }
+    });
   }
   ~SqliteStore() override {
     {
@@ -100,7 +119,9 @@ class SqliteStore final : public SqlStore {
       stopping_ = true;
     }
     write_cv_.notify_all();
+    checkpoint_cv_.notify_all();
     writer_thread_.join();
+    checkpoint_thread_.join();
   }
 
  protected:
@@ -182,13 +203,16 @@ class SqliteStore final : public SqlStore {
   }
 
   const std::string path_;
-  std::unique_ptr<Connection> writer_;  // used by the writer thread only
+  std::unique_ptr<Connection> writer_;        // used by the writer thread only
+  std::unique_ptr<Connection> checkpointer_;  // used by the checkpoint thread only
   std::mutex write_mutex_;
   std::condition_variable write_cv_;
   std::condition_variable done_cv_;
+  std::condition_variable checkpoint_cv_;
   std::vector<WriteJob*> pending_;
   bool stopping_ = false;
   std::thread writer_thread_;
+  std::thread checkpoint_thread_;
   std::mutex pool_mutex_;
   std::condition_variable pool_cv_;
   std::vector<std::unique_ptr<Connection>> idle_;
@@ -217,7 +241,10 @@ std::unique_ptr<Store> OpenSqliteStore(const StoreOptions& options, std::string*
       return nullptr;
     }
   }
-  return std::make_unique<SqliteStore>(path, std::move(writer), std::max(1, options.connections));
+  std::unique_ptr<Connection> checkpointer = Connect(path, error);
+  if (!checkpointer) return nullptr;
+  return std::make_unique<SqliteStore>(path, std::move(writer), std::move(checkpointer),
+                                       std::max(1, options.connections));
 }
 
 }  // namespace quenbrel::internal
