@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,7 +45,10 @@ constexpr char kGbkPassword[] = "\xC3\xDC\xC2\xEB";  // 密码
 class ServiceTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override { Open(); }
-  void TearDown() override { Close(); }
+  void TearDown() override {
+    Close();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
 
   StoreOptions Storage() {
     StoreOptions options;
