@@ -256,10 +256,14 @@ std::string EncodeForLocation(std::string_view url) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(url.size());
-  for (char c : url) {
+  for (size_t i = 0; i < url.size(); ++i) {
+    const char c = url[i];
     const auto b = static_cast<uint8_t>(c);
-    if (b >= 0x80 || b <= 0x20 || b == 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' ||
-        c == '^' || c == '`' || c == '{' || c == '|' || c == '}') {
+    // A "%" that starts no escape stands for itself, so it is written as "%25".
+    const bool loosePercent =
+        c == '%' && (i + 2 >= url.size() || HexValue(url[i + 1]) < 0 || HexValue(url[i + 2]) < 0);
+    if (loosePercent || b >= 0x80 || b <= 0x20 || b == 0x7F || c == '"' || c == '<' || c == '>' ||
+        c == '\\' || c == '^' || c == '`' || c == '{' || c == '|' || c == '}') {
       out.push_back('%');
       out.push_back(kHex[b >> 4]);
       out.push_back(kHex[b & 0xF]);

@@ -69,7 +69,8 @@ inline constexpr size_t kMaxLongUrlBytes = 8 * 1024;
 std::string CheckLongUrl(std::string_view url, const std::vector<Origin>& ownOrigins);
 
 // url with every byte that may not stand in a Location header (non-ASCII, space, '"', '<', '>',
-// '\\', '^', '`', '{', '|', '}') percent-encoded; what is already encoded stays as it is.
+// '\\', '^', '`', '{', '|', '}', and a "%" that starts no escape) percent-encoded; escapes that
+// are already there stay as they are.
 std::string EncodeForLocation(std::string_view url);
 
 // text as the body of a JSON string (without the quotes): '"', '\\' and control characters

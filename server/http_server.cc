@@ -84,7 +84,8 @@ struct HttpServer::State {
       exchange->method = method;
       exchange->path = url;
       *slot = exchange;
-      if (!post) return self->Answer(connection, exchange);
+      // Answering only once the head is complete (the next call) keeps the connection open.
+      if (!post) return MHD_YES;
       if (const char* length =
               MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length")) {
         if (std::strtoull(length, nullptr, 10) > kMaxBodyBytes) {

@@ -22,8 +22,8 @@ namespace quenbrel {
 
 struct HttpServerOptions {
   std::string listen = "127.0.0.1:8380";
-  int threads = 4;
-  int connectionTimeoutSeconds = 15;
+  int threads = 16;
+  int connectionTimeoutSeconds = 30;
   bool log = true;
 };
 

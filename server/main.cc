@@ -26,7 +26,7 @@ constexpr const char kUsage[] =
     "  --data DIR           SQLite data folder (default "
     "${XDG_DATA_HOME:-~/.local/share}/quenbrel)\n"
     "  --database URL       use PostgreSQL at URL (postgresql://...) instead of SQLite\n"
-    "  --threads N          HTTP worker threads (default 4)\n"
+    "  --threads N          HTTP worker threads (default 16)\n"
     "  --quiet              no request log\n";
 
 std::string DefaultDataDir() {

@@ -287,19 +287,35 @@ int Service::CheckAccount(std::string_view name, std::string_view password,
   crypto_generichash_final(&state, digest, sizeof digest);
   const std::string key(reinterpret_cast<const char*>(digest), sizeof digest);
   const auto now = std::chrono::steady_clock::now();
-  {
-    std::lock_guard<std::mutex> lock(accountMutex_);
-    const auto it = verified_.find(key);
-    if (it != verified_.end()) {
-      if (now < it->second) return 0;
-      verified_.erase(it);
-    }
+  std::unique_lock<std::mutex> lock(accountMutex_);
+  if (const auto it = verified_.find(key); it != verified_.end()) {
+    if (now < it->second) return 0;
+    verified_.erase(it);
   }
-  if (!VerifyPassword(password, user.hash)) {
+  // Requests that arrive while the same credentials are being verified wait for that one
+  // verification instead of each paying for their own.
+  if (const auto it = inflight_.find(key); it != inflight_.end()) {
+    const std::shared_ptr<Verification> pending = it->second;
+    inflightCv_.wait(lock, [&] { return pending->done; });
+    if (pending->ok) return 0;
+    lock.unlock();
     RecordFailure(client);
     return 401;
   }
-  std::lock_guard<std::mutex> lock(accountMutex_);
+  auto pending = std::make_shared<Verification>();
+  inflight_.emplace(key, pending);
+  lock.unlock();
+  const bool ok = VerifyPassword(password, user.hash);
+  lock.lock();
+  pending->done = true;
+  pending->ok = ok;
+  inflight_.erase(key);
+  inflightCv_.notify_all();
+  if (!ok) {
+    lock.unlock();
+    RecordFailure(client);
+    return 401;
+  }
   if (verified_.size() >= kMaxCacheEntries) {
     std::erase_if(verified_, [&](const auto& v) { return now >= v.second; });
     if (verified_.size() >= kMaxCacheEntries) verified_.clear();

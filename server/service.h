@@ -27,6 +27,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -112,6 +113,12 @@ class Service {
     std::chrono::steady_clock::time_point windowStart;
   };
   std::unordered_map<std::string, Failures> failures_;
+  struct Verification {
+    bool done = false;
+    bool ok = false;
+  };
+  std::unordered_map<std::string, std::shared_ptr<Verification>> inflight_;
+  std::condition_variable inflightCv_;
 
   std::mutex visitMutex_;
   std::condition_variable visitCv_;

@@ -45,12 +45,12 @@ std::unique_ptr<Store> OpenStore(const StoreOptions& options, std::string* error
 namespace internal {
 
 const char* const kSchema[3] = {
-    "CREATE TABLE IF NOT EXISTS users (name TEXT PRIMARY KEY, hash TEXT NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS links (code TEXT PRIMARY KEY, owner TEXT NOT NULL, "
-    "url TEXT NOT NULL, url_hash TEXT NOT NULL, custom INTEGER NOT NULL, "
-    "created BIGINT NOT NULL, visits BIGINT NOT NULL DEFAULT 0)",
-    "CREATE UNIQUE INDEX IF NOT EXISTS links_owner_url ON links (owner, url_hash) "
-    "WHERE custom = 0",
+    ("CREATE TABLE IF NOT EXISTS users (name TEXT PRIMARY KEY, hash TEXT NOT NULL)"),
+    ("CREATE TABLE IF NOT EXISTS links (code TEXT PRIMARY KEY, owner TEXT NOT NULL, "
+     "url TEXT NOT NULL, url_hash TEXT NOT NULL, custom INTEGER NOT NULL, "
+     "created BIGINT NOT NULL, visits BIGINT NOT NULL DEFAULT 0)"),
+    ("CREATE UNIQUE INDEX IF NOT EXISTS links_owner_url ON links (owner, url_hash) "
+     "WHERE custom = 0"),
 };
 
 StoreStatus SqlStore::AddUser(std::string_view name, std::string_view hash) {

@@ -11,8 +11,8 @@
 // be reached or failed; nothing was written then.
 //
 // Threading: a Store is safe to use from any number of threads at once. Each back end keeps a
-// small pool of connections; SQLite writes are serialised in-process so that writers queue
-// instead of spinning on the file lock.
+// small pool of connections. SQLite writes go through one writer thread of the store's own,
+// which commits the writes waiting at that moment in one transaction (group commit).
 
 #ifndef QUENBREL_SERVER_STORE_H_
 #define QUENBREL_SERVER_STORE_H_

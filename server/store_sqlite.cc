@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -25,6 +27,10 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   QueryResult Run(const char* sql, std::initializer_list<std::string_view> params) {
+    return Run(sql, params.begin(), params.size());
+  }
+
+  QueryResult Run(const char* sql, const std::string_view* params, size_t count) {
     QueryResult result;
     sqlite3_stmt*& stmt = statements_[sql];
     if (stmt == nullptr &&
@@ -32,9 +38,9 @@ class Connection {
       statements_.erase(sql);
       return result;
     }
-    int index = 1;
-    for (std::string_view p : params) {
-      sqlite3_bind_text(stmt, index++, p.data(), static_cast<int>(p.size()), SQLITE_STATIC);
+    for (size_t i = 0; i < count; ++i) {
+      sqlite3_bind_text(stmt, static_cast<int>(i + 1), params[i].data(),
+                        static_cast<int>(params[i].size()), SQLITE_STATIC);
     }
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -69,8 +75,11 @@ std::unique_ptr<Connection> Connect(const std::string& path, std::string* error)
   // WAL lets readers run beside the writer; synchronous=FULL makes every commit reach the disk
   // before it returns, so an acknowledged link survives a crash or a power loss.
   char* message = nullptr;
-  if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
-                   &message) != SQLITE_OK) {
+  // Checkpoints run on a thread of their own (see SqliteStore), never inside a commit.
+  if (sqlite3_exec(db,
+                   "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                   "PRAGMA wal_autocheckpoint=0;",
+                   nullptr, nullptr, &message) != SQLITE_OK) {
     *error = "cannot set up " + path + ": " + (message ? message : "");
     sqlite3_free(message);
     sqlite3_close(db);
@@ -79,17 +88,52 @@ std::unique_ptr<Connection> Connect(const std::string& path, std::string* error)
   return std::make_unique<Connection>(db);
 }
 
+// Writes go through one writer thread that commits them in batches: every write waiting when a
+// batch starts joins one transaction, and all of them are answered once its commit (one fsync)
+// has returned. So a write is durable before its caller learns its result, and concurrent
+// requests share the cost of the disk flush instead of queueing for one each. The write-ahead
+// log is copied back into the database by a third connection every second (a passive
+// checkpoint, which waits for no one), so that no commit pays for it.
 class SqliteStore final : public SqlStore {
  public:
-  SqliteStore(std::string path, std::unique_ptr<Connection> writer, int readers)
-      : path_(std::move(path)), writer_(std::move(writer)), max_readers_(readers) {}
+  SqliteStore(std::string path, std::unique_ptr<Connection> writer,
+              std::unique_ptr<Connection> checkpointer, int readers)
+      : path_(std::move(path)),
+        writer_(std::move(writer)),
+        checkpointer_(std::move(checkpointer)),
+        max_readers_(readers) {
+    writer_thread_ = std::thread([this] { WriteLoop(); });
+    checkpoint_thread_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(write_mutex_);
+      while (!stopping_) {
+        checkpoint_cv_.wait_for(lock, std::chrono::seconds(1));
+        lock.unlock();
+        checkpointer_->Run("PRAGMA wal_checkpoint(PASSIVE)", {});
+        lock.lock();
+      }
+    });
+  }
+  ~SqliteStore() override {
+    {
+      std::lock_guard<std::mutex> lock(write_mutex_);
+      stopping_ = true;
+    }
+    write_cv_.notify_all();
+    checkpoint_cv_.notify_all();
+    writer_thread_.join();
+    checkpoint_thread_.join();
+  }
 
  protected:
   QueryResult Query(bool write, const char* sql,
                     std::initializer_list<std::string_view> params) override {
     if (write) {
-      std::lock_guard<std::mutex> lock(write_mutex_);
-      return writer_->Run(sql, params);
+      WriteJob job{sql, std::vector<std::string>(params.begin(), params.end()), {}, false};
+      std::unique_lock<std::mutex> lock(write_mutex_);
+      pending_.push_back(&job);
+      write_cv_.notify_all();
+      done_cv_.wait(lock, [&] { return job.done; });
+      return std::move(job.result);
     }
     std::unique_ptr<Connection> reader = AcquireReader();
     if (!reader) return {};
@@ -99,6 +143,39 @@ class SqliteStore final : public SqlStore {
   }
 
  private:
+  struct WriteJob {
+    const char* sql;
+    std::vector<std::string> params;
+    QueryResult result;
+    bool done;
+  };
+
+  void WriteLoop() {
+    std::vector<WriteJob*> batch;
+    std::unique_lock<std::mutex> lock(write_mutex_);
+    for (;;) {
+      write_cv_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+      if (pending_.empty()) return;  // stopping, and nothing left to write
+      batch.swap(pending_);
+      lock.unlock();
+      const bool begun = writer_->Run("BEGIN IMMEDIATE", {}).ok;
+      for (WriteJob* job : batch) {
+        if (!begun) break;
+        std::vector<std::string_view> views(job->params.begin(), job->params.end());
+        job->result = writer_->Run(job->sql, views.data(), views.size());
+      }
+      const bool committed = begun && writer_->Run("COMMIT", {}).ok;
+      if (!committed) {
+        if (begun) writer_->Run("ROLLBACK", {});
+        for (WriteJob* job : batch) job->result = {};  // nothing of this batch was stored
+      }
+      lock.lock();
+      for (WriteJob* job : batch) job->done = true;
+      batch.clear();
+      done_cv_.notify_all();
+    }
+  }
+
   std::unique_ptr<Connection> AcquireReader() {
     std::unique_lock<std::mutex> lock(pool_mutex_);
     pool_cv_.wait(lock, [&] { return !idle_.empty() || opened_ < max_readers_; });
@@ -126,8 +203,16 @@ class SqliteStore final : public SqlStore {
   }
 
   const std::string path_;
+  std::unique_ptr<Connection> writer_;        // used by the writer thread only
+  std::unique_ptr<Connection> checkpointer_;  // used by the checkpoint thread only
   std::mutex write_mutex_;
-  std::unique_ptr<Connection> writer_;
+  std::condition_variable write_cv_;
+  std::condition_variable done_cv_;
+  std::condition_variable checkpoint_cv_;
+  std::vector<WriteJob*> pending_;
+  bool stopping_ = false;
+  std::thread writer_thread_;
+  std::thread checkpoint_thread_;
   std::mutex pool_mutex_;
   std::condition_variable pool_cv_;
   std::vector<std::unique_ptr<Connection>> idle_;
@@ -156,7 +241,10 @@ std::unique_ptr<Store> OpenSqliteStore(const StoreOptions& options, std::string*
       return nullptr;
     }
   }
-  return std::make_unique<SqliteStore>(path, std::move(writer), std::max(1, options.connections));
+  std::unique_ptr<Connection> checkpointer = Connect(path, error);
+  if (!checkpointer) return nullptr;
+  return std::make_unique<SqliteStore>(path, std::move(writer), std::move(checkpointer),
+                                       std::max(1, options.connections));
 }
 
 }  // namespace quenbrel::internal

@@ -68,6 +68,7 @@ TEST(CheckLongUrl, AcceptsWebAddressesOnly) {
 
 TEST(Output, LocationAndJsonEscaping) {
   EXPECT_EQ(EncodeForLocation("http://a/中 x?%41\"<>"), "http://a/%E4%B8%AD%20x?%41%22%3C%3E");
+  EXPECT_EQ(EncodeForLocation("http://a/?p=100%&q=%4"), "http://a/?p=100%25&q=%254");
   EXPECT_EQ(JsonEscape("a\"b\\c\n<\xE2\x80\xA8中"), "a\\\"b\\\\c\\u000a\\u003c\\u2028中");
 }
 

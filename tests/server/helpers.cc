@@ -274,10 +274,12 @@ pid_t Spawn(const std::vector<std::string>& args, int in, int err) {
 
 ServerProcess::~ServerProcess() {
   if (pid_ > 0) Signal(SIGKILL);
+  if (!log_dir_.empty()) std::system(("rm -rf '" + log_dir_ + "'").c_str());
 }
 
 bool ServerProcess::Start(const std::vector<std::string>& args) {
-  const std::string log = TempDir() + "/stderr";
+  log_dir_ = TempDir();
+  const std::string log = log_dir_ + "/stderr";
   const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   std::vector<std::string> all = args;
   all.insert(all.end(), {"--listen", "127.0.0.1:0", "--quiet"});

@@ -70,7 +70,7 @@ class ServerProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
-  int stderr_ = -1;
+  std::string log_dir_;
 };
 
 // Runs the binary with args, feeding input on stdin; its exit code (-1 when it did not run).

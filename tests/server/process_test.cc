@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,19 @@ class ProcessTest : public ::testing::TestWithParam<bool> {  // true: PostgreSQL
       ASSERT_NE(cluster, nullptr) << testing::PgCluster::error();
       storage_ = {"--database", cluster->NewDatabase()};
     } else {
-      storage_ = {"--data", testing::TempDir() + "/data"};
+      dir_ = testing::TempDir();
+      storage_ = {"--data", dir_ + "/data"};
     }
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
   std::vector<std::string> With(std::vector<std::string> words) {
     words.insert(words.begin(), storage_.begin(), storage_.end());
     return words;
   }
   std::vector<std::string> storage_;
+  std::string dir_;
 };
 
 TEST_P(ProcessTest, UserCommands) {

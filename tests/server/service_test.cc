@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,7 +45,10 @@ constexpr char kGbkPassword[] = "\xC3\xDC\xC2\xEB";  // 密码
 class ServiceTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override { Open(); }
-  void TearDown() override { Close(); }
+  void TearDown() override {
+    Close();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
 
   StoreOptions Storage() {
     StoreOptions options;
@@ -63,9 +67,11 @@ class ServiceTest : public ::testing::TestWithParam<Backend> {
     return options;
   }
 
-  void Open(ServiceOptions options = {}, int threads = 4) {
+  void Open(ServiceOptions options = {}, int threads = 16) {
     std::string error;
-    store_ = OpenStore(Storage(), &error);
+    StoreOptions storage = Storage();
+    storage.connections = threads + 1;
+    store_ = OpenStore(storage, &error);
     ASSERT_TRUE(store_) << error;
     if (store_->AddUser("kolm", HashPassword("kolm", kTestCost)) == StoreStatus::kOk) {
       ASSERT_EQ(store_->AddUser("张三", HashPassword("密码", kTestCost)), StoreStatus::kOk);
