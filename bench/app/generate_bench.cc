@@ -103,16 +103,11 @@ void BM_LoopbackExchange(benchmark::State& state) {
                               "Content-Length: " +
                               std::to_string(body.size()) + "\r\n\r\n" + body;
   Timed(state, [&] {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(Service().port()));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-      if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-        char buf[4096];
-        while (recv(fd, buf, sizeof buf, 0) > 0) {
-        }
+    const int fd = testing::ConnectToLoopback(Service().port());
+    if (fd < 0) return;
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+      char buf[4096];
+      while (recv(fd, buf, sizeof buf, 0) > 0) {
       }
     }
     close(fd);

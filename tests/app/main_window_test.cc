@@ -3,11 +3,7 @@
 
 #include "app/main_window.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -32,6 +28,7 @@
 
 #include "app/help_settings.h"
 #include "app/short_link_testing.h"
+#include "tests/common/loopback.h"
 
 // Readable failure messages for the Qt values compared below.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -45,21 +42,8 @@ void PrintTo(const QColor& c, std::ostream* out) { *out << c.name().toStdString(
 namespace quenbrel {
 namespace {
 
-// "127.0.0.1:<port>" of a loopback port that was free a moment ago and has nothing listening.
-std::string ClosedLoopbackHost() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
-
 // One QApplication for the whole run, made before the first test and deleted after the last.
-class QtEnvironment : public testing::Environment {
+class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
   void TearDown() override { application_.reset(); }
@@ -70,7 +54,8 @@ class QtEnvironment : public testing::Environment {
   char* argv_[2] = {name_, nullptr};
   std::unique_ptr<QApplication> application_;
 };
-testing::Environment* const qt_environment = testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const qt_environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -85,7 +70,7 @@ class UrlRecorder : public QObject {
   void Open(const QUrl& url) { urls.append(url); }
 };
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     window_ = std::make_unique<MainWindow>();
@@ -432,7 +417,7 @@ TEST_F(MainWindowTest, CaptionIsCodePage936AndShownAsSet) {
 // With no service listening, a click sends its request, gets nothing back and leaves the window
 // as it was. (The click's effects with a service behind it are tested with the action itself.)
 TEST_F(MainWindowTest, GenerateClickWithoutServiceChangesNothingVisible) {
-  SetServiceHostForTesting(ClosedLoopbackHost());
+  SetServiceHostForTesting("127.0.0.1:" + std::to_string(testing::FreeLoopbackPort()));
   SetEditText(*window_, "编辑框_longurl", "http://example.com/a");
   const QWidgetList windows_before = QApplication::topLevelWidgets();
   QSignalSpy clicks(Find<QPushButton>("按钮_生成"), &QPushButton::clicked);

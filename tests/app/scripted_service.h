@@ -38,6 +38,8 @@
 
 extern char** environ;
 
+#include "tests/common/loopback.h"
+
 namespace quenbrel::testing {
 
 using Clock = std::chrono::steady_clock;
@@ -50,17 +52,7 @@ class ScriptedService {
 
   explicit ScriptedService(Script script) : script_(std::move(script)) {
     signal(SIGPIPE, SIG_IGN);
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listen_, 16);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_ = ListenOnLoopback(&port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedService() {

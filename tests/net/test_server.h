@@ -37,6 +37,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/loopback.h"
+
 namespace quenbrel::testing {
 
 using Clock = std::chrono::steady_clock;
@@ -50,19 +52,6 @@ struct Reply {
 
 // The byte at offset i of a fill.
 inline char FillByte(std::size_t i) { return static_cast<char>('a' + i % 26); }
-
-// A TCP port that was free a moment ago.
-inline int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
 
 // Certificate and key files for a TLS server.
 struct TlsIdentity {
@@ -83,17 +72,7 @@ class ScriptedServer {
       SSL_CTX_use_certificate_chain_file(ctx_, tls->certFile.c_str());
       SSL_CTX_use_PrivateKey_file(ctx_, tls->keyFile.c_str(), SSL_FILETYPE_PEM);
     }
-    listen_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listen_, 16);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_ = ListenOnLoopback(&port_);
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedServer() {
@@ -299,7 +278,7 @@ class Tinyproxy {
     char pattern[] = "/tmp/quenbrel-proxy-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     std::ofstream(dir_ + "/tinyproxy.conf")
         << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 10\nMaxClients 20\n"
         << "LogFile \"" << dir_ << "/tinyproxy.log\"\nLogLevel Connect\n";
@@ -314,13 +293,9 @@ class Tinyproxy {
     posix_spawn_file_actions_destroy(&actions);
     // Ready once it accepts a connection: at most 5 s.
     for (int i = 0; i < 250 && pid_ > 0; ++i) {
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      addr.sin_port = htons(static_cast<uint16_t>(port_));
-      bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      close(fd);
+      const int fd = ConnectToLoopback(port_);
+      const bool up = fd >= 0;
+      if (up) close(fd);
       if (up) {
         ready_ = true;
         break;

@@ -20,7 +20,7 @@ namespace {
 
 using testing::Always;
 using testing::Certificates;
-using testing::FreePort;
+using testing::FreeLoopbackPort;
 using testing::Reply;
 using testing::ScriptedServer;
 using testing::Tinyproxy;
@@ -402,14 +402,10 @@ TEST_F(WebAccessTest, StalledServerEndsAtTheReceiveLimit) {
 // A listener whose queue is full never completes the handshake: the connect limit ends it.
 TEST_F(WebAccessTest, ConnectLimit) {
   SetRequestSettings({.connectTimeoutMs = 300, .receiveIdleMs = 5000, .extraCaFile = ""});
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(listener, 0), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  int port = 0;
+  const int listener = testing::ListenOnLoopback(&port, /*backlog=*/0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr = testing::LoopbackAddress(port);
   // Fill the accept queue with connections nobody accepts.
   std::vector<int> fillers;
   for (int i = 0; i < 4; ++i) {
@@ -420,8 +416,7 @@ TEST_F(WebAccessTest, ConnectLimit) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   Text headers;
   auto start = testing::Clock::now();
-  Bytes reply = WebAccess("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/",
-                          {.headers = &headers});
+  Bytes reply = WebAccess("http://127.0.0.1:" + std::to_string(port) + "/", {.headers = &headers});
   EXPECT_LT(testing::Clock::now() - start, std::chrono::seconds(3));
   EXPECT_TRUE(reply.empty());
   EXPECT_NE(headers, "");
@@ -454,7 +449,7 @@ TEST_F(WebAccessTest, ConcurrentCallsShareTheStore) {
 
 // Nobody listening is not a failure to open: the out-parameters show the opened request.
 TEST_F(WebAccessTest, UnreachablePort) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(FreePort()) + "/x";
+  const std::string url = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
   Text cookies = "a=1", received = "old", block = "old", headers;
   Bytes bodyBytes;
   Bytes reply = WebAccess(url, {.method = 1,
@@ -511,7 +506,7 @@ TEST_F(WebAccessTest, UnsafeAddressBytes) {
 
 TEST_F(WebAccessTest, ProxyEnvironmentIsIgnored) {
   ScriptedServer server(Always(kOk));
-  const std::string dead = "http://127.0.0.1:" + std::to_string(FreePort());
+  const std::string dead = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort());
   for (const char* name : {"http_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
     setenv(name, dead.c_str(), 1);
   }
@@ -567,7 +562,7 @@ TEST_F(WebAccessTest, ThroughTinyproxy) {
   ASSERT_TRUE(proxy.ready()) << "tinyproxy did not start";
   ScriptedServer plain(Always(kOk));
   ScriptedServer secure(Always(kOk), &Certificates().good);
-  const std::string dead = "127.0.0.1:" + std::to_string(FreePort());
+  const std::string dead = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
 
   // http through the proxy: it asks for the whole address and adds its Via line.
   EXPECT_EQ(AsString(WebAccess(plain.url("/p?x=1"), {.proxy = proxy.address()})), "ok");

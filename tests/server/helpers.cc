@@ -20,6 +20,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/common/loopback.h"
+
 extern char** environ;
 
 namespace quenbrel::testing {
@@ -28,18 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -70,19 +60,7 @@ std::string Reply::Header(std::string_view name) const {
   return {};
 }
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+int Connect(int port) { return ConnectToLoopback(port); }
 
 Reply ParseReply(std::string_view raw) {
   Reply reply;
@@ -203,7 +181,7 @@ PgCluster* PgCluster::Get() {
       }
     }
     chmod(c->dir_.c_str(), 0755);
-    c->port_ = FreePort();
+    c->port_ = FreeLoopbackPort();
     const std::string& d = c->dir_;
     if (RunAsOwner(d, bin + "initdb -D '" + d + "/data' -A trust -U postgres -E UTF8 --no-sync >'" +
                           d + "/initdb.log' 2>&1") != 0) {
