@@ -5,7 +5,8 @@
 #   redirects: GET /<code> at 100 connections, 1,000,000 links stored in SQLite
 #   shortens:  POST /short_url/api/ with a fresh address each time, on SQLite and on PostgreSQL
 #
-# Usage: bench/server/run.sh [seconds per run, default 10]. Builds what it needs in the default
+# Usage: bench/server/run.sh [seconds per run, default 10]; THREADS=N sets the SQLite service's
+# worker threads (default: its own default). Builds what it needs in the default
 # preset; starts everything on free ports in a temporary folder and stops it by pid at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -93,7 +94,7 @@ nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
 pids+=($!)
 
 sqlite_port=$(free_port)
-"$server" --data "$work/sqlite" --listen 127.0.0.1:"$sqlite_port" --quiet \
+"$server" --data "$work/sqlite" --listen 127.0.0.1:"$sqlite_port" --quiet ${THREADS:+--threads "$THREADS"} \
   2>"$work/sqlite.log" &
 pids+=($!)
 wait_port "$nginx_port"
