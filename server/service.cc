@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace quenbrel {
@@ -89,8 +90,26 @@ bool VerifyPassword(std::string_view password, const std::string& hash) {
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
+LinkCache::LinkCache(size_t capacity) : perShard_(capacity / kShards + 1) {}
+
+bool LinkCache::Find(std::string_view code, std::string* url) {
+  Shard& shard = shards_[std::hash<std::string_view>()(code) % kShards];
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  const auto it = shard.links.find(std::string(code));
+  if (it == shard.links.end()) return false;
+  *url = it->second;
+  return true;
+}
+
+void LinkCache::Put(std::string_view code, std::string_view url) {
+  Shard& shard = shards_[std::hash<std::string_view>()(code) % kShards];
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  if (shard.links.size() >= perShard_) shard.links.clear();
+  shard.links.emplace(code, url);
+}
+
 Service::Service(Store& store, ServiceOptions options)
-    : store_(store), options_(std::move(options)) {
+    : store_(store), options_(std::move(options)), links_(options_.linkCacheSize) {
   if (sodium_init() < 0) std::memset(cacheKey_, 0, sizeof cacheKey_);
   randombytes_buf(cacheKey_, sizeof cacheKey_);
   if (std::optional<Origin> o = OriginOf(options_.publicUrl)) origins_.push_back(*o);
@@ -162,8 +181,10 @@ HttpResponse Service::Handle(const HttpRequest& request) {
 
 HttpResponse Service::Redirect(std::string_view, std::string_view code) {
   std::string url;
-  switch (store_.Resolve(code, &url)) {
+  const bool cached = links_.Find(code, &url);
+  switch (cached ? StoreStatus::kOk : store_.Resolve(code, &url)) {
     case StoreStatus::kOk:
+      if (!cached) links_.Put(code, url);
       break;
     case StoreStatus::kNotFound:
       return Page(404, "404", "短链接不存在");

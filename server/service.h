@@ -77,7 +77,31 @@ struct ServiceOptions {
   std::chrono::seconds failureWindow{60};
   std::chrono::seconds credentialTtl{300};  // how long a verified account is remembered
   std::chrono::milliseconds visitFlushInterval{1000};
-  PasswordCost accountCost;  // the cost of the stored hashes, matched for unknown accounts
+  PasswordCost accountCost;
+  size_t linkCacheSize = 1 << 20;  // links kept in memory for the redirects  // the cost of the
+                                   // stored hashes, matched for unknown accounts
+};
+
+// A bounded map of code -> stored address in front of Store::Resolve. A stored link never
+// changes and is never removed, so an entry stays true for as long as the process runs; only
+// found links are kept (an unknown code may be stored later). Sharded, one mutex per shard.
+// Threading: safe to use from any number of threads at once.
+class LinkCache {
+ public:
+  explicit LinkCache(size_t capacity);
+  // True with *url set when code is held.
+  bool Find(std::string_view code, std::string* url);
+  // Keeps code -> url; a full shard is emptied first.
+  void Put(std::string_view code, std::string_view url);
+
+ private:
+  static constexpr size_t kShards = 32;
+  struct Shard {
+    std::mutex mutex;
+    std::unordered_map<std::string, std::string> links;
+  };
+  size_t perShard_;
+  Shard shards_[kShards];
 };
 
 class Service {
@@ -119,6 +143,8 @@ class Service {
   };
   std::unordered_map<std::string, std::shared_ptr<Verification>> inflight_;
   std::condition_variable inflightCv_;
+
+  LinkCache links_;
 
   std::mutex visitMutex_;
   std::condition_variable visitCv_;
