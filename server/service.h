@@ -77,9 +77,8 @@ struct ServiceOptions {
   std::chrono::seconds failureWindow{60};
   std::chrono::seconds credentialTtl{300};  // how long a verified account is remembered
   std::chrono::milliseconds visitFlushInterval{1000};
-  PasswordCost accountCost;
-  size_t linkCacheSize = 1 << 20;  // links kept in memory for the redirects  // the cost of the
-                                   // stored hashes, matched for unknown accounts
+  PasswordCost accountCost;        // the cost of the stored hashes, matched for unknown accounts
+  size_t linkCacheSize = 1 << 20;  // links kept in memory for the redirects
 };
 
 // A bounded map of code -> stored address in front of Store::Resolve. A stored link never
