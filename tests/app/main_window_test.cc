@@ -28,6 +28,7 @@
 
 #include "app/help_settings.h"
 #include "app/short_link_testing.h"
+#include "tests/app/qt_environment.h"
 #include "tests/common/loopback.h"
 
 // Readable failure messages for the Qt values compared below.
@@ -41,21 +42,6 @@ void PrintTo(const QColor& c, std::ostream* out) { *out << c.name().toStdString(
 
 namespace quenbrel {
 namespace {
-
-// One QApplication for the whole run, made before the first test and deleted after the last.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { application_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[24] = "app_main_window_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> application_;
-};
-::testing::Environment* const qt_environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

@@ -117,13 +117,6 @@ class ScriptedService {
     return false;
   }
 
-  static std::size_t ContentLength(const std::string& head) {
-    std::string lower;
-    for (char c : head) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::size_t at = lower.find("\r\ncontent-length:");
-    return at == std::string::npos ? 0 : std::strtoul(lower.c_str() + at + 17, nullptr, 10);
-  }
-
   Script script_;
   int listen_ = -1;
   int port_ = 0;

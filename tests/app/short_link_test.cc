@@ -24,6 +24,7 @@
 #include "app/main_window.h"
 #include "app/short_link_testing.h"
 #include "net/web_access.h"
+#include "tests/app/qt_environment.h"
 #include "tests/app/scripted_service.h"
 
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -34,20 +35,6 @@ namespace {
 using testing::BodyOf;
 using testing::HttpReply;
 using testing::ScriptedService;
-
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
-  void TearDown() override { application_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[24] = "app_short_link_test";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> application_;
-};
-::testing::Environment* const qt_environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 

@@ -1,5 +1,5 @@
 // Loopback sockets for the servers and clients that tests start: everything listens and connects
-// on 127.0.0.1, on ports the system hands out.
+// on 127.0.0.1, on ports the system hands out. Also the one header reading those servers need.
 //
 // Header-only, for test and benchmark programs. Thread safety: no shared state.
 
@@ -11,7 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 namespace quenbrel::testing {
 
@@ -59,6 +62,15 @@ inline int ConnectToLoopback(int port, int type = SOCK_STREAM) {
     return -1;
   }
   return fd;
+}
+
+// The Content-Length of a raw request or reply head (its lines up to the empty one, any case);
+// 0 when it names none.
+inline std::size_t ContentLength(const std::string& head) {
+  std::string lower;
+  for (char c : head) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t at = lower.find("\r\ncontent-length:");
+  return at == std::string::npos ? 0 : std::strtoul(lower.c_str() + at + 17, nullptr, 10);
 }
 
 }  // namespace quenbrel::testing

@@ -170,14 +170,6 @@ class ScriptedServer {
     return false;
   }
 
-  static std::size_t ContentLength(const std::string& head) {
-    std::string lower;
-    for (char c : head) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::size_t at = lower.find("\r\ncontent-length:");
-    if (at == std::string::npos) return 0;
-    return std::strtoul(lower.c_str() + at + 17, nullptr, 10);
-  }
-
   void SendReply(Peer& peer, const Reply& reply) {
     if (!peer.Write(reply.bytes.data(), reply.bytes.size())) return;
     if (reply.fillBytes > 0) {
