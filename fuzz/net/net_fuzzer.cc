@@ -13,6 +13,7 @@
 #include <set>
 #include <string_view>
 
+#include "fuzz/net/fuzz_input.h"
 #include "fuzz/net/reference.h"
 #include "net/net.h"
 #include "text/text.h"
@@ -20,25 +21,13 @@
 namespace quenbrel {
 namespace {
 
+using fuzzing::Check;
+
 constexpr std::string_view kTokens[] = {
     "http://", "https://", "=deleted", "User-Agent:", "\r\n", "\xA1\xA1", "Cookie:", "; "};
 
 Text Expand(std::string_view text) {
-  Text out;
-  for (char c : text) {
-    if (c >= 1 && c <= 8) {
-      out += kTokens[c - 1];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
+  return fuzzing::ExpandTokens(text, std::span<const std::string_view>(kTokens));
 }
 
 void CheckUrl(const Text& url) {

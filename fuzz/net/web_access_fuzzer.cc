@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/net/fuzz_input.h"
 #include "fuzz/net/reference.h"
 #include "net/request.h"
 #include "net/web_access.h"
@@ -27,6 +28,8 @@
 
 namespace quenbrel {
 namespace {
+
+using fuzzing::Check;
 
 using testing::Reply;
 using testing::ScriptedServer;
@@ -72,21 +75,7 @@ Text Expand(std::string_view text, int port) {
       "\r\n\r\n",
       "X-Pad: " + std::string(1017, 'p') + "\r\n",
   };
-  Text out;
-  for (char c : text) {
-    if (c >= 1 && c <= 11) {
-      out += tokens[c - 1];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
+  return fuzzing::ExpandTokens(text, std::span<const std::string>(tokens));
 }
 
 void CheckBlock(const Text& block) {
